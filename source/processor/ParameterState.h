@@ -1,0 +1,29 @@
+#pragma once
+
+#include <juce_data_structures/juce_data_structures.h>
+
+namespace sorvane
+{
+namespace stateIds
+{
+inline const juce::Identifier stateType{"SORVANE_STATE"};
+inline const juce::Identifier param{"PARAM"};
+inline const juce::Identifier id{"id"};
+inline const juce::Identifier value{"value"};
+inline const juce::Identifier program{"program"};
+inline const juce::Identifier macroLocks{"macroLocks"};
+inline const juce::Identifier workflowGroupRestore{"workflowGroupRestore"};
+inline const juce::Identifier workflowRestoreSeed{"workflowRestoreSeed"};
+inline const juce::Identifier workflowRestoreVariant{"workflowRestoreVariant"};
+} // namespace stateIds
+
+constexpr int numFactoryPrograms = 37;
+
+// Brings an older state tree up to date in place: trees saved before tempo-synced delay lack
+// its two parameters.
+void migrateWorkflowParameters(juce::ValueTree& tree);
+
+// The deep copy that a snapshot application actually installs: migrated and without the
+// transient group-restore markers.
+juce::ValueTree prepareStateForApplication(const juce::ValueTree& tree);
+} // namespace sorvane

@@ -1,0 +1,272 @@
+#include "processor/SorvaneAudioProcessor.h"
+#include "processor/ParameterState.h"
+
+#include <cmath>
+
+SorvaneAudioProcessor::SorvaneAudioProcessor()
+    : juce::AudioProcessor(BusesProperties()
+                               .withInput("Input", juce::AudioChannelSet::stereo(), true)
+                               .withOutput("Output", juce::AudioChannelSet::stereo(), true)),
+      parameters(*this, nullptr, sorvane::stateIds::stateType, createParameterLayout())
+{
+    for (size_t i = 0; i < rawParameterValues.size(); ++i)
+        rawParameterValues[i] = parameters.getRawParameterValue(parameterIds[i]);
+
+    for (auto* id : parameterIds)
+        parameters.addParameterListener(id, this);
+}
+
+SorvaneAudioProcessor::~SorvaneAudioProcessor()
+{
+    for (auto* id : parameterIds)
+        parameters.removeParameterListener(id, this);
+}
+
+juce::AudioProcessorValueTreeState::ParameterLayout SorvaneAudioProcessor::createParameterLayout()
+{
+    return sorvane::createParameterLayout();
+}
+
+std::uint32_t SorvaneAudioProcessor::lockBitForParameterId(const juce::String& id)
+{
+    return sorvane::lockBitForParameterId(id.toRawUTF8());
+}
+
+//======================================================================================================
+void SorvaneAudioProcessor::markProjectDirty() noexcept
+{
+    if (!suppressProjectDirty.load())
+        projectDirty.store(true);
+}
+
+void SorvaneAudioProcessor::parameterChanged(const juce::String& parameterID, float newValue)
+{
+    markProjectDirty();
+
+    if (parameterID == "standaloneTempo" && wrapperType == wrapperType_Standalone)
+    {
+        const bool valid = std::isfinite(newValue) && newValue >= 30.0f && newValue <= 300.0f;
+        currentTempoValid.store(valid);
+        currentTempoBpm.store(valid ? (double)newValue : 120.0);
+    }
+}
+
+void SorvaneAudioProcessor::setMacroLockedParameterIds(const juce::StringArray& ids)
+{
+    const auto previous = lockWord.load(std::memory_order_acquire);
+    auto word = previous & ~sorvane::lockword::individualMask;
+    for (const auto& id : ids)
+        word |= lockBitForParameterId(id);
+
+    if (lockWord.exchange(word) != word)
+        markProjectDirty();
+}
+
+sorvane::DspSettings SorvaneAudioProcessor::readSettings() const noexcept
+{
+    return sorvane::readDspSettings(rawParameterValues, lockWord.load(std::memory_order_acquire),
+                                    currentTempoValid.load(std::memory_order_relaxed));
+}
+
+//======================================================================================================
+juce::ValueTree SorvaneAudioProcessor::captureParameterSnapshot()
+{
+    auto snapshot = parameters.copyState();
+    snapshot.setProperty(sorvane::stateIds::program, currentProgram.load(), nullptr);
+    snapshot.setProperty(sorvane::stateIds::macroLocks, (juce::int64)lockWord.load(std::memory_order_acquire),
+                         nullptr);
+    return snapshot;
+}
+
+void SorvaneAudioProcessor::applyParameterSnapshot(const juce::ValueTree& tree)
+{
+    if (!tree.isValid())
+        return;
+
+    const int program = tree.getProperty(sorvane::stateIds::program, currentProgram.load());
+    currentProgram.store(juce::jlimit(0, sorvane::numFactoryPrograms - 1, program));
+    lockWord.store((std::uint64_t)(juce::int64)tree.getProperty(sorvane::stateIds::macroLocks, (juce::int64)0));
+
+    parameters.replaceState(sorvane::prepareStateForApplication(tree));
+}
+
+void SorvaneAudioProcessor::getStateInformation(juce::MemoryBlock& destData)
+{
+    destData.reset();
+    if (auto xml = captureParameterSnapshot().createXml())
+        copyXmlToBinary(*xml, destData);
+}
+
+void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInBytes)
+{
+    auto xml = getXmlFromBinary(data, sizeInBytes);
+    if (xml == nullptr)
+        return;
+
+    const auto tree = juce::ValueTree::fromXml(*xml);
+    if (!tree.isValid() || tree.getType() != sorvane::stateIds::stateType)
+        return;
+
+    // A restore is not an edit: the project stays clean.
+    suppressProjectDirty.store(true);
+    currentProgram.store(juce::jlimit(0, sorvane::numFactoryPrograms - 1,
+                                      (int)tree.getProperty(sorvane::stateIds::program, 0)));
+    lockWord.store((std::uint64_t)(juce::int64)tree.getProperty(sorvane::stateIds::macroLocks, (juce::int64)0));
+    auto state = tree.createCopy();
+    sorvane::migrateWorkflowParameters(state);
+    parameters.replaceState(state);
+    projectDirty.store(false);
+    suppressProjectDirty.store(false);
+}
+
+juce::AudioProcessorEditor* SorvaneAudioProcessor::createEditor()
+{
+    return new juce::GenericAudioProcessorEditor(*this);
+}
+
+//======================================================================================================
+bool SorvaneAudioProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const
+{
+    const auto output = layouts.getMainOutputChannelSet();
+    if (output != juce::AudioChannelSet::mono() && output != juce::AudioChannelSet::stereo())
+        return false;
+
+    return layouts.getMainInputChannelSet() == output;
+}
+
+void SorvaneAudioProcessor::prepareToPlay(double sampleRate, int samplesPerBlock)
+{
+    deviceSampleRate = std::max(sampleRate, 8000.0);
+
+    const int dryChannels = std::max(getTotalNumOutputChannels(), 1);
+    const int drySamples = std::max(samplesPerBlock, 1);
+    if (dryBuffer.getNumChannels() != dryChannels || dryBuffer.getNumSamples() != drySamples)
+        dryBuffer.setSize(dryChannels, drySamples);
+    dryBuffer.clear();
+    dryBufferHoldsSilence = true;
+
+    engine.prepare(deviceSampleRate, getTotalNumOutputChannels(), samplesPerBlock);
+
+    transport.clear();
+    resetRequested.store(false);
+}
+
+void SorvaneAudioProcessor::releaseResources()
+{
+    engine.reset();
+    transport.clear();
+    resetRequested.store(false);
+}
+
+void SorvaneAudioProcessor::reset()
+{
+    // Hosts may call this from any thread; the audio thread resets the engine at its next block.
+    resetRequested.store(true);
+}
+
+double SorvaneAudioProcessor::tempoCandidate() const noexcept
+{
+    if (wrapperType == wrapperType_Standalone)
+        return (double)rawParameterValues[sorvane::pStandaloneTempo]->load(std::memory_order_relaxed);
+    return 120.0;
+}
+
+void SorvaneAudioProcessor::clearMeters() noexcept
+{
+    outputRms.store(0.0f);
+    outputPeakLevel.store(0.0f);
+    outputActivity.store(0.0f);
+    publishedEngineMeters.clearLevels();
+}
+
+void SorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    juce::ScopedNoDenormals noDenormals;
+
+    const int numSamples = buffer.getNumSamples();
+    if (!buffer.hasBeenCleared())
+        for (int c = getTotalNumInputChannels(); c < std::min(getTotalNumOutputChannels(), buffer.getNumChannels()); ++c)
+            buffer.clear(c, 0, numSamples);
+
+    if (buffer.getNumChannels() == 0 || numSamples == 0)
+    {
+        clearMeters();
+        return;
+    }
+
+    // Tempo and transport
+    double tempo = tempoCandidate();
+    std::optional<sorvane::TransportTracker::Position> position;
+    if (auto* host = getPlayHead())
+    {
+        if (const auto info = host->getPosition())
+        {
+            if (const auto bpm = info->getBpm())
+                tempo = *bpm;
+
+            sorvane::TransportTracker::Position p;
+            p.playing = info->getIsPlaying();
+            if (const auto t = info->getTimeInSamples())
+                p.timeInSamples = *t;
+            position = p;
+        }
+    }
+
+    const bool resetPending = resetRequested.exchange(false);
+    if (transport.update(position, isNonRealtime(), resetPending, numSamples))
+        engine.reset();
+
+    hostPlaying.store(position.has_value() && position->playing);
+    currentTempoValid.store(std::isfinite(tempo) && tempo >= 30.0 && tempo <= 300.0);
+    currentTempoBpm.store(std::isfinite(tempo) ? juce::jlimit(30.0, 300.0, tempo) : 120.0);
+
+    // Dry copy for the capture features
+    if (buffer.hasBeenCleared())
+    {
+        if (!dryBufferHoldsSilence)
+        {
+            dryBuffer.clear();
+            dryBufferHoldsSilence = true;
+        }
+    }
+    else
+    {
+        const int channelsToCopy = std::min(buffer.getNumChannels(), dryBuffer.getNumChannels());
+        const int samplesToCopy = std::min(numSamples, dryBuffer.getNumSamples());
+        for (int c = 0; c < channelsToCopy; ++c)
+            dryBuffer.copyFrom(c, 0, buffer, c, 0, samplesToCopy);
+        dryBufferHoldsSilence = false;
+    }
+
+    engine.process(buffer, readSettings(), currentTempoBpm.load(std::memory_order_relaxed));
+    publishedEngineMeters.store(engine.getMeters());
+    publishOutputMeters(buffer);
+}
+
+void SorvaneAudioProcessor::publishOutputMeters(const juce::AudioBuffer<float>& buffer) noexcept
+{
+    if (buffer.hasBeenCleared())
+    {
+        outputRms.store(0.0f);
+        outputPeakLevel.store(0.0f);
+        outputActivity.store(0.0f);
+        return;
+    }
+
+    const int n = buffer.getNumSamples();
+    const float* x = buffer.getReadPointer(0);
+    double sumOfSquares = 0.0;
+    float peak = 0.0f;
+    float movement = 0.0f;
+    for (int i = 0; i < n; ++i)
+    {
+        sumOfSquares += (double)x[i] * (double)x[i];
+        peak = std::max(peak, std::abs(x[i]));
+        if (i > 0)
+            movement += std::abs(x[i] - x[i - 1]);
+    }
+
+    outputRms.store((float)std::min(1.0, std::sqrt(sumOfSquares / n)));
+    outputPeakLevel.store(juce::jlimit(0.0f, 1.0f, peak));
+    outputActivity.store(n > 1 ? std::min(1.0f, 4.0f * movement / (float)(n - 1)) : 0.0f);
+}

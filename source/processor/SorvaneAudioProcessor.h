@@ -1,0 +1,103 @@
+#pragma once
+
+#include "dsp/DspSettings.h"
+#include "dsp/SorvaneEngine.h"
+#include "processor/LockWord.h"
+#include "processor/ParameterLayout.h"
+#include "processor/PublishedMeters.h"
+#include "processor/SettingsReader.h"
+#include "processor/TransportTracker.h"
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include <atomic>
+#include <cstdint>
+
+// Owns everything that outlives an editor window; the work itself lives in the classes it holds.
+class SorvaneAudioProcessor : public juce::AudioProcessor, public juce::AudioProcessorValueTreeState::Listener
+{
+public:
+    static constexpr auto& parameterIds = sorvane::parameterIds;
+
+    SorvaneAudioProcessor();
+    ~SorvaneAudioProcessor() override;
+
+    static juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout();
+    static std::uint32_t lockBitForParameterId(const juce::String& id);
+
+    //==================================================================================================
+    bool isBusesLayoutSupported(const BusesLayout& layouts) const override;
+    void prepareToPlay(double sampleRate, int samplesPerBlock) override;
+    void releaseResources() override;
+    void reset() override;
+    void processBlock(juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    using juce::AudioProcessor::processBlock;
+
+    juce::AudioProcessorEditor* createEditor() override;
+    bool hasEditor() const override { return true; }
+
+    const juce::String getName() const override { return "Sorvane"; }
+    bool acceptsMidi() const override { return false; }
+    bool producesMidi() const override { return false; }
+    bool isMidiEffect() const override { return false; }
+    double getTailLengthSeconds() const override { return 4.0; }
+
+    int getNumPrograms() override { return 1; }
+    int getCurrentProgram() override { return 0; }
+    void setCurrentProgram(int) override {}
+    const juce::String getProgramName(int) override { return {}; }
+    void changeProgramName(int, const juce::String&) override {}
+
+    void getStateInformation(juce::MemoryBlock& destData) override;
+    void setStateInformation(const void* data, int sizeInBytes) override;
+
+    //==================================================================================================
+    void parameterChanged(const juce::String& parameterID, float newValue) override;
+
+    sorvane::DspSettings readSettings() const noexcept;
+    void setMacroLockedParameterIds(const juce::StringArray& ids);
+
+    juce::ValueTree captureParameterSnapshot();
+    void applyParameterSnapshot(const juce::ValueTree& tree);
+
+    juce::AudioProcessorValueTreeState& getParameterState() noexcept { return parameters; }
+    const sorvane::RawParameterValues& getRawParameterValues() const noexcept { return rawParameterValues; }
+    const sorvane::SorvaneEngine& getEngine() const noexcept { return engine; }
+    sorvane::EngineMeters getPublishedEngineMeters() const noexcept { return publishedEngineMeters.load(); }
+    double getDeviceSampleRate() const noexcept { return deviceSampleRate; }
+
+    //==================================================================================================
+    // Scalars shared with the editor and the workflows; plain atomics, read without locks.
+    std::atomic<std::uint64_t> lockWord{0};
+    std::atomic<int> currentProgram{0};
+    std::atomic<double> currentTempoBpm{120.0};
+    std::atomic<bool> currentTempoValid{true};
+    std::atomic<bool> hostPlaying{false};
+    std::atomic<bool> projectDirty{false};
+    std::atomic<bool> suppressProjectDirty{false};
+
+    std::atomic<float> outputRms{0.0f};
+    std::atomic<float> outputPeakLevel{0.0f};
+    std::atomic<float> outputActivity{0.0f};
+
+private:
+    void markProjectDirty() noexcept;
+    void publishOutputMeters(const juce::AudioBuffer<float>& buffer) noexcept;
+    void clearMeters() noexcept;
+    double tempoCandidate() const noexcept;
+
+    juce::AudioProcessorValueTreeState parameters;
+    sorvane::RawParameterValues rawParameterValues{};
+
+    sorvane::SorvaneEngine engine;
+    double deviceSampleRate = 44100.0;
+    juce::AudioBuffer<float> dryBuffer;
+    bool dryBufferHoldsSilence = false;
+
+    sorvane::TransportTracker transport;
+    std::atomic<bool> resetRequested{false};
+
+    sorvane::PublishedMeters publishedEngineMeters;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(SorvaneAudioProcessor)
+};
