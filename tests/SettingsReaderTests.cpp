@@ -91,6 +91,11 @@ struct MacroCase
     std::function<void(const sorvane::DspSettings&)> check;
 };
 
+void PrintTo(const MacroCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class MacroContributions : public ::testing::TestWithParam<MacroCase>
 {
 };
