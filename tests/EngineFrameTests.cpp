@@ -68,7 +68,8 @@ TEST(EngineRandom, ReferenceGeneratorMatchesThePublishedOutputs)
 TEST(EngineRandom, DrawsAreTheSeededOutputsOverTwoToThe32InSinglePrecision)
 {
     EXPECT_EQ(EngineRandom::seed, 0x534F5256u);
-    EXPECT_EQ(EngineRandom::seed, ((std::uint32_t)'S' << 24) | ((std::uint32_t)'O' << 16) | ((std::uint32_t)'R' << 8) | 'V');
+    EXPECT_EQ(EngineRandom::seed,
+              ((std::uint32_t)'S' << 24) | ((std::uint32_t)'O' << 16) | ((std::uint32_t)'R' << 8) | 'V');
 
     ReferenceMersenneTwister reference(0x534F5256u);
     EngineRandom random;
@@ -103,12 +104,9 @@ TEST(EnginePreparation, LineSizesFollowTheSampleRateWithAnEightKilohertzFloor)
         double expectedRate;
     };
     const Case cases[] = {
-        {22050, 1, 24259, 46309, 90408, 1657, 1, 22050},
-        {48000, 2, 52804, 100804, 196803, 3604, 2, 48000},
-        {8000, 2, 8804, 16804, 32804, 604, 2, 8000},
-        {4000, 2, 8804, 16804, 32804, 604, 2, 8000},
-        {44100, 6, 48514, 92614, 180813, 3311, 2, 44100},
-        {44100, 0, 48514, 92614, 180813, 3311, 1, 44100},
+        {22050, 1, 24259, 46309, 90408, 1657, 1, 22050},  {48000, 2, 52804, 100804, 196803, 3604, 2, 48000},
+        {8000, 2, 8804, 16804, 32804, 604, 2, 8000},      {4000, 2, 8804, 16804, 32804, 604, 2, 8000},
+        {44100, 6, 48514, 92614, 180813, 3311, 2, 44100}, {44100, 0, 48514, 92614, 180813, 3311, 1, 44100},
     };
     for (const auto& c : cases)
     {

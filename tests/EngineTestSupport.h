@@ -60,7 +60,8 @@ inline DspSettings everyStageActive()
 }
 
 // A deterministic broadband test signal (sum of sines plus a little pseudo-noise).
-inline std::vector<float> testSignal(int numSamples, double sampleRate, int channel = 0, float amplitude = 0.5f)
+inline std::vector<float> testSignal(int numSamples, double sampleRate, int channel = 0,
+                                     float amplitude = 0.5f)
 {
     std::vector<float> x((size_t)numSamples);
     std::uint32_t state = 0x12345678u + (std::uint32_t)channel;
@@ -69,8 +70,8 @@ inline std::vector<float> testSignal(int numSamples, double sampleRate, int chan
         state = state * 1664525u + 1013904223u;
         const double t = i / sampleRate;
         const double noise = ((state >> 8) / 16777216.0 - 0.5) * 0.2;
-        x[(size_t)i] = amplitude * (float)(0.6 * std::sin(2 * M_PI * 220.0 * t + channel)
-                                           + 0.3 * std::sin(2 * M_PI * 1375.0 * t) + noise);
+        x[(size_t)i] = amplitude * (float)(0.6 * std::sin(2 * M_PI * 220.0 * t + channel) +
+                                           0.3 * std::sin(2 * M_PI * 1375.0 * t) + noise);
     }
     return x;
 }

@@ -124,11 +124,14 @@ TEST(ParameterLayout, ValueToTextForms)
         const char* text;
     };
     const Case cases[] = {
-        {"resDecay", 35.0f, "35.0%"}, {"drive", 0.1f, "0.1%"},     {"drive", 8.0f, "8.0%"},
-        {"mix", 100.0f, "100.0%"},    {"chaos", 0.0f, "0.0%"},     {"input", 0.0f, "0.00"},
-        {"input", -3.5f, "-3.50"},    {"delayTime", 180.0f, "180.0"}, {"tone", 14500.0f, "14500"},
-        {"spectralRate", 0.4f, "0.40"}, {"resultLevel", -24.0f, "-24.0"}, {"standaloneTempo", 120.0f, "120.0"},
-        {"division", 2.0f, "1/16"},   {"delaySync", 11.0f, "1/4 dotted"}, {"autoLevel", 1.0f, "Light"},
+        {"resDecay", 35.0f, "35.0%"},     {"drive", 0.1f, "0.1%"},
+        {"drive", 8.0f, "8.0%"},          {"mix", 100.0f, "100.0%"},
+        {"chaos", 0.0f, "0.0%"},          {"input", 0.0f, "0.00"},
+        {"input", -3.5f, "-3.50"},        {"delayTime", 180.0f, "180.0"},
+        {"tone", 14500.0f, "14500"},      {"spectralRate", 0.4f, "0.40"},
+        {"resultLevel", -24.0f, "-24.0"}, {"standaloneTempo", 120.0f, "120.0"},
+        {"division", 2.0f, "1/16"},       {"delaySync", 11.0f, "1/4 dotted"},
+        {"autoLevel", 1.0f, "Light"},
     };
     for (const auto& c : cases)
     {
@@ -148,7 +151,8 @@ TEST(ParameterLayout, RawValuePointersFollowStorageOrder)
     for (size_t i = 0; i < raw.size(); ++i)
     {
         ASSERT_NE(raw[i], nullptr) << i;
-        EXPECT_EQ(raw[i], processor->getParameterState().getRawParameterValue(SorvaneAudioProcessor::parameterIds[i]));
+        EXPECT_EQ(raw[i], processor->getParameterState().getRawParameterValue(
+                              SorvaneAudioProcessor::parameterIds[i]));
     }
     // Storage order differs from layout order from entry 25 on.
     EXPECT_STREQ(SorvaneAudioProcessor::parameterIds[24], "matchSourceLevel");
@@ -180,17 +184,17 @@ TEST(LockWord, EffectiveMaskCombinesIndividualGroupAndFocusBits)
     };
     const Case cases[] = {
         {0, 0},
-        {0x2, 0x2},                                   // drive alone
-        {1ull << 24, 0x1F0},                          // Pitch Controls
-        {1ull << 25, 0x230E00},                       // Rhythmic Controls
-        {1ull << 26, 0x47000},                        // Space
-        {(1ull << 24) | 0x1, 0x1F1},                  // group plus an individual lock
-        {7ull << 24, 0x1F0 | 0x230E00 | 0x47000},     // every group
-        {1ull << 27, 0xFFFFFF ^ 0x1F0},               // focus 1: only pitch free
-        {2ull << 27, 0xDCF1FF},                       // focus 2: only rhythm free
-        {3ull << 27, 0xFFFFFF ^ 0x47000},             // focus 3: only space free
-        {(2ull << 27) | 0x200, 0xDCF3FF},             // focus plus a lock inside the focused group
-        {0xFFFFFFFFE0000000ull, 0},                   // bits 29.. carry nothing
+        {0x2, 0x2},                               // drive alone
+        {1ull << 24, 0x1F0},                      // Pitch Controls
+        {1ull << 25, 0x230E00},                   // Rhythmic Controls
+        {1ull << 26, 0x47000},                    // Space
+        {(1ull << 24) | 0x1, 0x1F1},              // group plus an individual lock
+        {7ull << 24, 0x1F0 | 0x230E00 | 0x47000}, // every group
+        {1ull << 27, 0xFFFFFF ^ 0x1F0},           // focus 1: only pitch free
+        {2ull << 27, 0xDCF1FF},                   // focus 2: only rhythm free
+        {3ull << 27, 0xFFFFFF ^ 0x47000},         // focus 3: only space free
+        {(2ull << 27) | 0x200, 0xDCF3FF},         // focus plus a lock inside the focused group
+        {0xFFFFFFFFE0000000ull, 0},               // bits 29.. carry nothing
     };
     for (const auto& c : cases)
         EXPECT_EQ(sorvane::effectiveLockMask(c.word), c.mask) << std::hex << c.word;

@@ -112,91 +112,126 @@ TEST_P(MacroContributions, FoldIntoTheRecord)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, MacroContributions,
-    ::testing::Values(
-        MacroCase{"DamageFullMovesEveryTarget",
-                  {{"drive", 0}, {"crush", 0}, {"fold", 0}, {"spark", 0}, {"macroDamage", 100}},
-                  0,
-                  [](const sorvane::DspSettings& s)
-                  {
-                      EXPECT_FLOAT_EQ(s.drive, 0.48f);
-                      EXPECT_FLOAT_EQ(s.crush, 0.55f);
-                      EXPECT_FLOAT_EQ(s.fold, 0.62f);
-                      EXPECT_FLOAT_EQ(s.spark, 0.26f);
-                      EXPECT_EQ(s.reduce, 13);
-                  }},
-        MacroCase{"DamageClampsDecimationTo32", {{"reduce", 25}, {"macroDamage", 100}}, 0,
-                  [](const sorvane::DspSettings& s) { EXPECT_EQ(s.reduce, 32); }},
-        MacroCase{"LockedDecimationIgnoresDamage", {{"reduce", 25}, {"macroDamage", 100}}, 0x8,
-                  [](const sorvane::DspSettings& s)
-                  {
-                      EXPECT_EQ(s.reduce, 25);
-                      EXPECT_FLOAT_EQ(s.drive, 0.08f + 0.48f);
-                  }},
-        MacroCase{"DamageHalfwayRoundsToEvenDown", {{"macroDamage", 37.5f}}, 0,
-                  [](const sorvane::DspSettings& s) { EXPECT_EQ(s.reduce, 1 + 4); }},
-        MacroCase{"DamageHalfwayRoundsToEvenUp", {{"macroDamage", 12.5f}}, 0,
-                  [](const sorvane::DspSettings& s) { EXPECT_EQ(s.reduce, 1 + 2); }},
-        MacroCase{"DamageClampsAmountsAtOne", {{"drive", 90}, {"macroDamage", 100}}, 0,
-                  [](const sorvane::DspSettings& s) { EXPECT_EQ(s.drive, 1.0f); }},
-        MacroCase{"FractureShortensTheDivision", {{"division", 4}, {"macroFracture", 100}}, 0,
-                  [](const sorvane::DspSettings& s)
-                  {
-                      EXPECT_EQ(s.division, 5);
-                      EXPECT_FLOAT_EQ(s.glitch, 0.72f);
-                      EXPECT_FLOAT_EQ(s.reverse, 0.52f);
-                  }},
-        MacroCase{"FractureQuarterLeavesTheDivision", {{"division", 4}, {"macroFracture", 25}}, 0,
-                  [](const sorvane::DspSettings& s) { EXPECT_EQ(s.division, 4); }},
-        MacroCase{"ChaosClampsBetweenFractureAndMotion",
-                  {{"chaos", 90}, {"macroFracture", 100}, {"macroMotion", 100}},
-                  0,
-                  [](const sorvane::DspSettings& s) { EXPECT_EQ(s.chaos, 1.0f); }},
-        MacroCase{"ChaosAddsWithoutClamping", {{"chaos", 10}, {"macroFracture", 50}, {"macroMotion", 50}}, 0,
-                  [](const sorvane::DspSettings& s) { EXPECT_FLOAT_EQ(s.chaos, 0.1f + 0.12f + 0.15f); }},
-        MacroCase{"SpaceMovesItsTargetsAndCapsFeedback",
-                  {{"resonance", 0}, {"resDecay", 0}, {"delay", 0}, {"feedback", 80}, {"dimension", 0},
-                   {"macroSpace", 100}},
-                  0,
-                  [](const sorvane::DspSettings& s)
-                  {
-                      EXPECT_FLOAT_EQ(s.resonance, 0.38f);
-                      EXPECT_FLOAT_EQ(s.resDecay, 0.34f);
-                      EXPECT_FLOAT_EQ(s.delay, 0.58f);
-                      EXPECT_FLOAT_EQ(s.feedback, 0.92f);
-                      EXPECT_FLOAT_EQ(s.dimension, 0.48f);
-                  }},
-        MacroCase{"MotionScalesTheSpectralRate",
-                  {{"ring", 0}, {"spectralWave", 0}, {"dimension", 0}, {"chaos", 0}, {"spectralRate", 1},
-                   {"macroMotion", 100}},
-                  0,
-                  [](const sorvane::DspSettings& s)
-                  {
-                      EXPECT_FLOAT_EQ(s.ring, 0.32f);
-                      EXPECT_FLOAT_EQ(s.spectralWave, 0.54f);
-                      EXPECT_FLOAT_EQ(s.chaos, 0.30f);
-                      EXPECT_FLOAT_EQ(s.dimension, 0.24f);
-                      EXPECT_NEAR(s.spectralRate, 9.18959f, 1e-4f);
-                  }},
-        MacroCase{"MotionRateClampsAtTwelve", {{"spectralRate", 5}, {"macroMotion", 100}}, 0,
-                  [](const sorvane::DspSettings& s) { EXPECT_EQ(s.spectralRate, 12.0f); }},
-        MacroCase{"FocusOnSpaceFreesOnlyTheSpaceGroup",
-                  {{"drive", 10}, {"glitch", 0}, {"ring", 0}, {"resonance", 0}, {"resDecay", 0}, {"delay", 0},
-                   {"dimension", 0}, {"feedback", 0}, {"macroDamage", 100}, {"macroFracture", 100},
-                   {"macroSpace", 100}, {"macroMotion", 100}},
-                  focusSpace,
-                  [](const sorvane::DspSettings& s)
-                  {
-                      EXPECT_FLOAT_EQ(s.drive, 0.1f);
-                      EXPECT_EQ(s.glitch, 0.0f);
-                      EXPECT_EQ(s.ring, 0.0f);
-                      EXPECT_EQ(s.resonance, 0.0f);
-                      EXPECT_EQ(s.resDecay, 0.0f);
-                      EXPECT_EQ(s.reduce, 1);
-                      EXPECT_FLOAT_EQ(s.delay, 0.58f);
-                      EXPECT_FLOAT_EQ(s.feedback, 0.34f);
-                      EXPECT_FLOAT_EQ(s.dimension, 0.48f + 0.24f);
-                      EXPECT_FLOAT_EQ(s.spectralRate, 0.4f);
-                  }}),
+    ::testing::Values(MacroCase{"DamageFullMovesEveryTarget",
+                                {{"drive", 0}, {"crush", 0}, {"fold", 0}, {"spark", 0}, {"macroDamage", 100}},
+                                0,
+                                [](const sorvane::DspSettings& s)
+                                {
+                                    EXPECT_FLOAT_EQ(s.drive, 0.48f);
+                                    EXPECT_FLOAT_EQ(s.crush, 0.55f);
+                                    EXPECT_FLOAT_EQ(s.fold, 0.62f);
+                                    EXPECT_FLOAT_EQ(s.spark, 0.26f);
+                                    EXPECT_EQ(s.reduce, 13);
+                                }},
+                      MacroCase{"DamageClampsDecimationTo32",
+                                {{"reduce", 25}, {"macroDamage", 100}},
+                                0,
+                                [](const sorvane::DspSettings& s) { EXPECT_EQ(s.reduce, 32); }},
+                      MacroCase{"LockedDecimationIgnoresDamage",
+                                {{"reduce", 25}, {"macroDamage", 100}},
+                                0x8,
+                                [](const sorvane::DspSettings& s)
+                                {
+                                    EXPECT_EQ(s.reduce, 25);
+                                    EXPECT_FLOAT_EQ(s.drive, 0.08f + 0.48f);
+                                }},
+                      MacroCase{"DamageHalfwayRoundsToEvenDown",
+                                {{"macroDamage", 37.5f}},
+                                0,
+                                [](const sorvane::DspSettings& s) { EXPECT_EQ(s.reduce, 1 + 4); }},
+                      MacroCase{"DamageHalfwayRoundsToEvenUp",
+                                {{"macroDamage", 12.5f}},
+                                0,
+                                [](const sorvane::DspSettings& s) { EXPECT_EQ(s.reduce, 1 + 2); }},
+                      MacroCase{"DamageClampsAmountsAtOne",
+                                {{"drive", 90}, {"macroDamage", 100}},
+                                0,
+                                [](const sorvane::DspSettings& s) { EXPECT_EQ(s.drive, 1.0f); }},
+                      MacroCase{"FractureShortensTheDivision",
+                                {{"division", 4}, {"macroFracture", 100}},
+                                0,
+                                [](const sorvane::DspSettings& s)
+                                {
+                                    EXPECT_EQ(s.division, 5);
+                                    EXPECT_FLOAT_EQ(s.glitch, 0.72f);
+                                    EXPECT_FLOAT_EQ(s.reverse, 0.52f);
+                                }},
+                      MacroCase{"FractureQuarterLeavesTheDivision",
+                                {{"division", 4}, {"macroFracture", 25}},
+                                0,
+                                [](const sorvane::DspSettings& s) { EXPECT_EQ(s.division, 4); }},
+                      MacroCase{"ChaosClampsBetweenFractureAndMotion",
+                                {{"chaos", 90}, {"macroFracture", 100}, {"macroMotion", 100}},
+                                0,
+                                [](const sorvane::DspSettings& s) { EXPECT_EQ(s.chaos, 1.0f); }},
+                      MacroCase{"ChaosAddsWithoutClamping",
+                                {{"chaos", 10}, {"macroFracture", 50}, {"macroMotion", 50}},
+                                0,
+                                [](const sorvane::DspSettings& s)
+                                { EXPECT_FLOAT_EQ(s.chaos, 0.1f + 0.12f + 0.15f); }},
+                      MacroCase{"SpaceMovesItsTargetsAndCapsFeedback",
+                                {{"resonance", 0},
+                                 {"resDecay", 0},
+                                 {"delay", 0},
+                                 {"feedback", 80},
+                                 {"dimension", 0},
+                                 {"macroSpace", 100}},
+                                0,
+                                [](const sorvane::DspSettings& s)
+                                {
+                                    EXPECT_FLOAT_EQ(s.resonance, 0.38f);
+                                    EXPECT_FLOAT_EQ(s.resDecay, 0.34f);
+                                    EXPECT_FLOAT_EQ(s.delay, 0.58f);
+                                    EXPECT_FLOAT_EQ(s.feedback, 0.92f);
+                                    EXPECT_FLOAT_EQ(s.dimension, 0.48f);
+                                }},
+                      MacroCase{"MotionScalesTheSpectralRate",
+                                {{"ring", 0},
+                                 {"spectralWave", 0},
+                                 {"dimension", 0},
+                                 {"chaos", 0},
+                                 {"spectralRate", 1},
+                                 {"macroMotion", 100}},
+                                0,
+                                [](const sorvane::DspSettings& s)
+                                {
+                                    EXPECT_FLOAT_EQ(s.ring, 0.32f);
+                                    EXPECT_FLOAT_EQ(s.spectralWave, 0.54f);
+                                    EXPECT_FLOAT_EQ(s.chaos, 0.30f);
+                                    EXPECT_FLOAT_EQ(s.dimension, 0.24f);
+                                    EXPECT_NEAR(s.spectralRate, 9.18959f, 1e-4f);
+                                }},
+                      MacroCase{"MotionRateClampsAtTwelve",
+                                {{"spectralRate", 5}, {"macroMotion", 100}},
+                                0,
+                                [](const sorvane::DspSettings& s) { EXPECT_EQ(s.spectralRate, 12.0f); }},
+                      MacroCase{"FocusOnSpaceFreesOnlyTheSpaceGroup",
+                                {{"drive", 10},
+                                 {"glitch", 0},
+                                 {"ring", 0},
+                                 {"resonance", 0},
+                                 {"resDecay", 0},
+                                 {"delay", 0},
+                                 {"dimension", 0},
+                                 {"feedback", 0},
+                                 {"macroDamage", 100},
+                                 {"macroFracture", 100},
+                                 {"macroSpace", 100},
+                                 {"macroMotion", 100}},
+                                focusSpace,
+                                [](const sorvane::DspSettings& s)
+                                {
+                                    EXPECT_FLOAT_EQ(s.drive, 0.1f);
+                                    EXPECT_EQ(s.glitch, 0.0f);
+                                    EXPECT_EQ(s.ring, 0.0f);
+                                    EXPECT_EQ(s.resonance, 0.0f);
+                                    EXPECT_EQ(s.resDecay, 0.0f);
+                                    EXPECT_EQ(s.reduce, 1);
+                                    EXPECT_FLOAT_EQ(s.delay, 0.58f);
+                                    EXPECT_FLOAT_EQ(s.feedback, 0.34f);
+                                    EXPECT_FLOAT_EQ(s.dimension, 0.48f + 0.24f);
+                                    EXPECT_FLOAT_EQ(s.spectralRate, 0.4f);
+                                }}),
     [](const ::testing::TestParamInfo<MacroCase>& param) { return std::string(param.param.name); });
 
 TEST(SettingsSnapshot, SyncRuleSilencesASyncedDelayWhileTheTempoIsInvalid)

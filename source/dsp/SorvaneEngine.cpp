@@ -15,14 +15,20 @@ constexpr float rampSeconds = 0.025f;
 // Fracture division choices "1/4" to "1/128" in quarter-note beats.
 constexpr double beatLengths[6] = {1.0, 0.5, 0.25, 0.125, 0.0625, 0.03125};
 
-float gainFromDb(float db) noexcept { return db <= -100.0f ? 0.0f : std::pow(10.0f, db / 20.0f); }
+float gainFromDb(float db) noexcept
+{
+    return db <= -100.0f ? 0.0f : std::pow(10.0f, db / 20.0f);
+}
 
 float onePole(double seconds, double sampleRate) noexcept
 {
     return static_cast<float>(1.0 - std::exp(-1.0 / (seconds * sampleRate)));
 }
 
-double wrapPhase(double phase) noexcept { return phase - std::floor(phase); }
+double wrapPhase(double phase) noexcept
+{
+    return phase - std::floor(phase);
+}
 
 int wrapIndex(int index, int size) noexcept
 {
@@ -73,15 +79,15 @@ DspSettings sanitised(const DspSettings& in) noexcept
 
 DelayResolution resolveDelay(const DspSettings& settings, double tempoBpm) noexcept
 {
-    const bool freeTimeValid =
-        std::isfinite(settings.delayTimeMs) && settings.delayTimeMs >= 2.0f && settings.delayTimeMs <= 1800.0f;
+    const bool freeTimeValid = std::isfinite(settings.delayTimeMs) && settings.delayTimeMs >= 2.0f &&
+                               settings.delayTimeMs <= 1800.0f;
     const float freeTime = freeTimeValid ? settings.delayTimeMs : 180.0f;
 
     if (settings.delaySync == 0)
         return {freeTime, freeTimeValid ? settings.delay : 0.0f};
 
-    if (settings.delaySync < 1 || settings.delaySync > 18 || !std::isfinite(tempoBpm) || tempoBpm > 300.0
-        || tempoBpm < 30.0)
+    if (settings.delaySync < 1 || settings.delaySync > 18 || !std::isfinite(tempoBpm) || tempoBpm > 300.0 ||
+        tempoBpm < 30.0)
         return {freeTime, 0.0f};
 
     static constexpr double noteBeats[6] = {0.0625, 0.125, 0.25, 0.5, 1.0, 2.0};
@@ -113,9 +119,9 @@ void SorvaneEngine::prepare(double newSampleRate, int newNumChannels, int /*maxi
     decimationFadeLength = std::max(1, static_cast<int>(std::lround(0.012 * sampleRate)));
     delayFadeLength = std::max(1, static_cast<int>(std::lround(0.025 * sampleRate)));
 
-    for (auto* s : {&inputGain, &outputGain, &totalEffect, &delayWet, &resonatorMix, &ringMix, &dimension, &fold,
-                    &spark, &drive, &crush, &resonatorDecay, &fractureAmount, &reverseChance, &feedback,
-                    &spectralWave, &chaos, &qualityBlend, &resultGain})
+    for (auto* s : {&inputGain, &outputGain, &totalEffect, &delayWet, &resonatorMix, &ringMix, &dimension,
+                    &fold, &spark, &drive, &crush, &resonatorDecay, &fractureAmount, &reverseChance,
+                    &feedback, &spectralWave, &chaos, &qualityBlend, &resultGain})
         s->reset(sampleRate, rampSeconds);
     for (auto* s : {&ringFrequency, &resonatorFrequency, &tone, &spectralRate})
         s->reset(sampleRate, rampSeconds);
@@ -188,8 +194,8 @@ SorvaneEngine::Inspection SorvaneEngine::inspect() const noexcept
     i.eventReversed = eventReversed;
     i.fractureEnvelope = fractureEnvelope;
     i.levelGain = levelGain;
-    i.feedback = feedback.getCurrentValue();
-    i.resonatorDecay = resonatorDecay.getCurrentValue();
+    i.feedback = juce::jlimit(0.0f, 0.985f, feedback.getCurrentValue());
+    i.resonatorDecay = juce::jlimit(0.0f, 0.985f, resonatorDecay.getCurrentValue());
     i.delayWet = delayWet.getCurrentValue();
     i.initialised = initialised;
     i.controlUpdates = controlUpdates;
@@ -225,9 +231,9 @@ void SorvaneEngine::setSmootherTargets(const DspSettings& s, const DelayResoluti
 
 void SorvaneEngine::snapSmoothersToTargets() noexcept
 {
-    for (auto* s : {&inputGain, &outputGain, &totalEffect, &delayWet, &resonatorMix, &ringMix, &dimension, &fold,
-                    &spark, &drive, &crush, &resonatorDecay, &fractureAmount, &reverseChance, &feedback,
-                    &spectralWave, &chaos, &qualityBlend, &resultGain})
+    for (auto* s : {&inputGain, &outputGain, &totalEffect, &delayWet, &resonatorMix, &ringMix, &dimension,
+                    &fold, &spark, &drive, &crush, &resonatorDecay, &fractureAmount, &reverseChance,
+                    &feedback, &spectralWave, &chaos, &qualityBlend, &resultGain})
         s->setCurrentAndTargetValue(s->getTargetValue());
     for (auto* s : {&ringFrequency, &resonatorFrequency, &tone, &spectralRate})
         s->setCurrentAndTargetValue(s->getTargetValue());
@@ -341,7 +347,8 @@ void SorvaneEngine::advanceControls(Frame& f, double bpm, double tempoRatio, Blo
 
     // 3. Fades
     f.decimationFading = decimationFadeCountdown >= 1;
-    f.decimationFade = f.decimationFading ? 1.0f - (float)decimationFadeCountdown / (float)decimationFadeLength : 0.0f;
+    f.decimationFade =
+        f.decimationFading ? 1.0f - (float)decimationFadeCountdown / (float)decimationFadeLength : 0.0f;
     f.delayFading = delayFadeCountdown >= 1;
     f.delayFade = f.delayFading ? 1.0f - (float)delayFadeCountdown / (float)delayFadeLength : 0.0f;
 
@@ -398,8 +405,8 @@ void SorvaneEngine::advanceControls(Frame& f, double bpm, double tempoRatio, Blo
     ringPhase = wrapPhase(ringPhase + (double)ringHz / sampleRate);
     f.carrier = std::sin(static_cast<float>(twoPi * ringPhase));
     driftPhase = wrapPhase(driftPhase + (double)(0.08f + 0.45f * f.chaos) * tempoRatio / sampleRate);
-    spectralPhase =
-        wrapPhase(spectralPhase + (double)juce::jlimit(0.02f, 16.0f, f.spectralRate) * tempoRatio / sampleRate);
+    spectralPhase = wrapPhase(spectralPhase +
+                              (double)juce::jlimit(0.02f, 16.0f, f.spectralRate) * tempoRatio / sampleRate);
     dimensionPhase =
         wrapPhase(dimensionPhase + (double)(0.08f + 0.012f * f.spectralRate + 0.18f * f.chaos) / sampleRate);
 
@@ -430,7 +437,8 @@ void SorvaneEngine::advanceControls(Frame& f, double bpm, double tempoRatio, Blo
     // 11. Fracture envelope
     f.eventRunning = eventSamplesRemaining > 0;
     const float envelopeTarget = f.eventRunning ? 1.0f : 0.0f;
-    fractureEnvelope += (envelopeTarget - fractureEnvelope) * (f.eventRunning ? fractureAttack : fractureRelease);
+    fractureEnvelope +=
+        (envelopeTarget - fractureEnvelope) * (f.eventRunning ? fractureAttack : fractureRelease);
     if (f.eventRunning && eventReversed)
         maxima.reverseActivity = std::max(maxima.reverseActivity, fractureEnvelope);
 }
@@ -510,7 +518,8 @@ void SorvaneEngine::runFractureClock(const Frame& f, double bpm, BlockMaxima& ma
     eventPosition = 0;
     const int fractureSize = (int)fractureLines[0].size();
     for (int c = 0; c < numChannels; ++c)
-        channels[(size_t)c].sliceStart = wrapIndex(channels[(size_t)c].fractureWrite - sliceLength, fractureSize);
+        channels[(size_t)c].sliceStart =
+            wrapIndex(channels[(size_t)c].fractureWrite - sliceLength, fractureSize);
 
     ++meters.fractureEvents;
     maxima.eventStarted = true;
@@ -598,8 +607,8 @@ float SorvaneEngine::processChannel(int c, float xIn, const Frame& f, BlockMaxim
     const float high = q - control.k * band - low;
     const float notch = low + high;
     const float morph = control.morph;
-    const float morphed = morph < 0.5f ? low + 2.0f * morph * (band - low)
-                                       : notch + 2.0f * (morph - 0.5f) * (high - notch);
+    const float morphed =
+        morph < 0.5f ? low + 2.0f * morph * (band - low) : notch + 2.0f * (morph - 0.5f) * (high - notch);
     const float w = q + f.spectralWave * (std::tanh(morphed) - q);
 
     // 7. Spark exciter
@@ -611,7 +620,8 @@ float SorvaneEngine::processChannel(int c, float xIn, const Frame& f, BlockMaxim
     // 8. Stereo dimension: left and right sweep 1.7 radians apart between 4 and 31 ms
     auto& dimensionLine = dimensionLines[(size_t)c];
     const float dimensionMs = 4.0f + (9.0f + 18.0f * f.chaos) * (0.5f + 0.5f * f.dimensionSin[c]);
-    const float dd = readLine(dimensionLine, (float)ch.dimensionWrite - dimensionMs * sr * 0.001f, writtenCount);
+    const float dd =
+        readLine(dimensionLine, (float)ch.dimensionWrite - dimensionMs * sr * 0.001f, writtenCount);
     dimensionLine[(size_t)ch.dimensionWrite] = p;
     if (++ch.dimensionWrite >= (int)dimensionLine.size())
         ch.dimensionWrite = 0;
@@ -651,11 +661,13 @@ float SorvaneEngine::processChannel(int c, float xIn, const Frame& f, BlockMaxim
     // 11. Modulated feedback delay, crossfading between two times while the time changes
     auto& delayLine = delayLines[(size_t)c];
     const float modulationMs = s * (1.5f + 14.0f * f.chaos) * f.delayModulationSin[c];
-    const float timeA = juce::jlimit(2.0f, 1800.0f, delayTimeCurrent * (1.0f + 0.18f * f.wobble) + modulationMs);
+    const float timeA =
+        juce::jlimit(2.0f, 1800.0f, delayTimeCurrent * (1.0f + 0.18f * f.wobble) + modulationMs);
     float delayed = readLine(delayLine, (float)ch.delayWrite - timeA * sr * 0.001f, writtenCount);
     if (f.delayFading)
     {
-        const float timeB = juce::jlimit(2.0f, 1800.0f, delayTimeNext * (1.0f + 0.18f * f.wobble) + modulationMs);
+        const float timeB =
+            juce::jlimit(2.0f, 1800.0f, delayTimeNext * (1.0f + 0.18f * f.wobble) + modulationMs);
         const float dB = readLine(delayLine, (float)ch.delayWrite - timeB * sr * 0.001f, writtenCount);
         delayed = delayed + f.delayFade * (dB - delayed);
     }

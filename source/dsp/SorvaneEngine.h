@@ -54,7 +54,7 @@ public:
         bool eventReversed = false;
         float fractureEnvelope = 0.0f;
         float levelGain = 1.0f;
-        float feedback = 0.0f, resonatorDecay = 0.0f, delayWet = 0.0f;
+        float feedback = 0.0f, resonatorDecay = 0.0f, delayWet = 0.0f; // as the chain uses them
         bool initialised = false;
         std::uint64_t controlUpdates = 0;
     };

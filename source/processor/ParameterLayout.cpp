@@ -4,14 +4,17 @@ namespace sorvane
 {
 namespace
 {
-juce::ParameterID idFor(const juce::String& id) { return juce::ParameterID{id, 1}; }
+juce::ParameterID idFor(const juce::String& id)
+{
+    return juce::ParameterID{id, 1};
+}
 
 std::unique_ptr<juce::AudioParameterFloat> plainParameter(const juce::String& id, const juce::String& name,
                                                           juce::NormalisableRange<float> range,
                                                           float defaultValue, const juce::String& label = {})
 {
-    return std::make_unique<juce::AudioParameterFloat>(idFor(id), name, range, defaultValue,
-                                                       juce::AudioParameterFloatAttributes().withLabel(label));
+    return std::make_unique<juce::AudioParameterFloat>(
+        idFor(id), name, range, defaultValue, juce::AudioParameterFloatAttributes().withLabel(label));
 }
 
 juce::StringArray namesOf(std::initializer_list<const char*> names)
@@ -35,18 +38,20 @@ juce::StringArray namesOf(const char* const (&names)[N])
 std::unique_ptr<juce::AudioParameterFloat> percentParameter(const juce::String& id, const juce::String& name,
                                                             float defaultPercent)
 {
-    auto attributes = juce::AudioParameterFloatAttributes()
-                          .withLabel("%")
-                          .withStringFromValueFunction(
-                              [](float value, int maximumLength)
-                              {
-                                  const auto text = juce::String(value, 1) + "%";
-                                  return maximumLength > 0 ? text.substring(0, maximumLength) : text;
-                              })
-                          .withValueFromStringFunction([](const juce::String& text)
-                                                       { return text.trim().trimCharactersAtEnd("%").getFloatValue(); });
-    return std::make_unique<juce::AudioParameterFloat>(idFor(id), name, juce::NormalisableRange<float>(0.0f, 100.0f, 0.1f, 1.0f),
-                                                       defaultPercent, attributes);
+    auto attributes =
+        juce::AudioParameterFloatAttributes()
+            .withLabel("%")
+            .withStringFromValueFunction(
+                [](float value, int maximumLength)
+                {
+                    const auto text = juce::String(value, 1) + "%";
+                    return maximumLength > 0 ? text.substring(0, maximumLength) : text;
+                })
+            .withValueFromStringFunction([](const juce::String& text)
+                                         { return text.trim().trimCharactersAtEnd("%").getFloatValue(); });
+    return std::make_unique<juce::AudioParameterFloat>(
+        idFor(id), name, juce::NormalisableRange<float>(0.0f, 100.0f, 0.1f, 1.0f), defaultPercent,
+        attributes);
 }
 
 juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout()
@@ -86,7 +91,8 @@ juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout()
     layout.add(percentParameter("macroFracture", "Fracture Macro", 0.0f));
     layout.add(percentParameter("macroSpace", "Space Macro", 0.0f));
     layout.add(percentParameter("macroMotion", "Motion Macro", 0.0f));
-    layout.add(std::make_unique<juce::AudioParameterBool>(idFor("matchSourceLevel"), "Match Source Loudness", true));
+    layout.add(
+        std::make_unique<juce::AudioParameterBool>(idFor("matchSourceLevel"), "Match Source Loudness", true));
     layout.add(plainParameter("resultLevel", "Result Level", {-24.0f, 12.0f, 0.1f, 1.0f}, 0.0f));
     layout.add(std::make_unique<juce::AudioParameterChoice>(idFor("delaySync"), "Delay sync",
                                                             namesOf(delaySyncNames), 0));

@@ -23,7 +23,8 @@ class MacroApplier
 public:
     explicit MacroApplier(std::uint32_t lockMask) noexcept : mask(lockMask) {}
 
-    void add(float& field, ParameterIndex target, float amount, float low = 0.0f, float high = 1.0f) const noexcept
+    void add(float& field, ParameterIndex target, float amount, float low = 0.0f,
+             float high = 1.0f) const noexcept
     {
         if (isFree(target))
             field = juce::jlimit(low, high, field + amount);
@@ -42,13 +43,17 @@ public:
     }
 
 private:
-    bool isFree(ParameterIndex target) const noexcept { return ((mask >> static_cast<int>(target)) & 1u) == 0; }
+    bool isFree(ParameterIndex target) const noexcept
+    {
+        return ((mask >> static_cast<int>(target)) & 1u) == 0;
+    }
 
     std::uint32_t mask;
 };
 } // namespace
 
-DspSettings readDspSettings(const RawParameterValues& values, std::uint64_t lockWord, bool tempoValid) noexcept
+DspSettings readDspSettings(const RawParameterValues& values, std::uint64_t lockWord,
+                            bool tempoValid) noexcept
 {
     DspSettings s;
     s.inputDb = read(values, pInput);

@@ -85,7 +85,8 @@ void SorvaneAudioProcessor::applyParameterSnapshot(const juce::ValueTree& tree)
 
     const int program = tree.getProperty(sorvane::stateIds::program, currentProgram.load());
     currentProgram.store(juce::jlimit(0, sorvane::numFactoryPrograms - 1, program));
-    lockWord.store((std::uint64_t)(juce::int64)tree.getProperty(sorvane::stateIds::macroLocks, (juce::int64)0));
+    lockWord.store(
+        (std::uint64_t)(juce::int64)tree.getProperty(sorvane::stateIds::macroLocks, (juce::int64)0));
 
     parameters.replaceState(sorvane::prepareStateForApplication(tree));
 }
@@ -111,7 +112,8 @@ void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
     suppressProjectDirty.store(true);
     currentProgram.store(juce::jlimit(0, sorvane::numFactoryPrograms - 1,
                                       (int)tree.getProperty(sorvane::stateIds::program, 0)));
-    lockWord.store((std::uint64_t)(juce::int64)tree.getProperty(sorvane::stateIds::macroLocks, (juce::int64)0));
+    lockWord.store(
+        (std::uint64_t)(juce::int64)tree.getProperty(sorvane::stateIds::macroLocks, (juce::int64)0));
     auto state = tree.createCopy();
     sorvane::migrateWorkflowParameters(state);
     parameters.replaceState(state);
@@ -185,7 +187,8 @@ void SorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
 
     const int numSamples = buffer.getNumSamples();
     if (!buffer.hasBeenCleared())
-        for (int c = getTotalNumInputChannels(); c < std::min(getTotalNumOutputChannels(), buffer.getNumChannels()); ++c)
+        for (int c = getTotalNumInputChannels();
+             c < std::min(getTotalNumOutputChannels(), buffer.getNumChannels()); ++c)
             buffer.clear(c, 0, numSamples);
 
     if (buffer.getNumChannels() == 0 || numSamples == 0)

@@ -23,11 +23,13 @@ bool TransportTracker::update(const std::optional<Position>& position, bool nonR
 
     const bool playing = position->playing;
     const auto& t = position->timeInSamples;
-    const bool continuous = playing && wasPlaying && t.has_value() && expectedTimeValid && *t == expectedTimeInSamples;
+    const bool continuous =
+        playing && wasPlaying && t.has_value() && expectedTimeValid && *t == expectedTimeInSamples;
 
     // A pending reset that coincides with a realtime/offline switch during seamless playback is dropped.
-    const bool reset = (resetPending && !continuous) || (resetPending && continuous && nonRealtime == lastNonRealtime)
-                       || (playing && !wasPlaying) || (playing && t.has_value() && !continuous && expectedTimeValid);
+    const bool reset =
+        (resetPending && !continuous) || (resetPending && continuous && nonRealtime == lastNonRealtime) ||
+        (playing && !wasPlaying) || (playing && t.has_value() && !continuous && expectedTimeValid);
 
     expectedTimeValid = false;
     if (playing && t.has_value() && *t <= std::numeric_limits<std::int64_t>::max() - blockLength)

@@ -1,0 +1,216 @@
+#include "TestSupport.h"
+
+#include "processor/ParameterState.h"
+
+#include <gtest/gtest.h>
+
+using sorvane::test::makeProcessor;
+using sorvane::test::plain;
+using sorvane::test::setPlain;
+
+namespace
+{
+juce::ValueTree paramChild(const juce::ValueTree& tree, const juce::String& id)
+{
+    return tree.getChildWithProperty("id", id);
+}
+} // namespace
+
+TEST(ParameterState, SnapshotCarriesEveryParameterTheProgramAndTheLocks)
+{
+    auto processor = makeProcessor();
+    setPlain(*processor, "delayTime", 333.3f);
+    setPlain(*processor, "division", 4);
+    processor->currentProgram.store(7);
+    processor->lockWord.store((1ull << 26) | 0x5);
+
+    const auto snapshot = processor->captureParameterSnapshot();
+    EXPECT_EQ(snapshot.getType().toString(), "SORVANE_STATE");
+    EXPECT_EQ((int)snapshot["program"], 7);
+    EXPECT_EQ((juce::int64)snapshot["macroLocks"], (juce::int64)((1ull << 26) | 0x5));
+    for (auto* id : SorvaneAudioProcessor::parameterIds)
+    {
+        const auto child = paramChild(snapshot, id);
+        ASSERT_TRUE(child.isValid()) << id;
+        EXPECT_EQ(child.getType().toString(), "PARAM");
+        EXPECT_FLOAT_EQ((float)child["value"], plain(*processor, id)) << id;
+    }
+    EXPECT_NEAR((float)paramChild(snapshot, "delayTime")["value"], 333.3f, 1e-3f);
+    EXPECT_EQ((float)paramChild(snapshot, "division")["value"], 4.0f);
+
+    // A snapshot is a copy: later edits do not reach it.
+    setPlain(*processor, "delayTime", 100.0f);
+    EXPECT_NEAR((float)paramChild(snapshot, "delayTime")["value"], 333.3f, 1e-3f);
+
+    const auto xml = snapshot.createXml();
+    ASSERT_NE(xml, nullptr);
+    EXPECT_TRUE(xml->hasTagName("SORVANE_STATE"));
+    EXPECT_NE(xml->getChildByAttribute("id", "feedback"), nullptr);
+}
+
+TEST(ParameterState, ApplyingASnapshotRestoresTheSoundAndMarksTheProjectDirty)
+{
+    auto source = makeProcessor();
+    setPlain(*source, "drive", 61.2f);
+    setPlain(*source, "autoLevel", 2);
+    source->lockWord.store(0x3);
+    source->currentProgram.store(12);
+    const auto snapshot = source->captureParameterSnapshot();
+
+    auto target = makeProcessor();
+    target->projectDirty.store(false);
+    target->applyParameterSnapshot(snapshot);
+    EXPECT_FLOAT_EQ(plain(*target, "drive"), 61.2f);
+    EXPECT_FLOAT_EQ(plain(*target, "autoLevel"), 2.0f);
+    EXPECT_EQ(target->lockWord.load(), 0x3u);
+    EXPECT_EQ(target->currentProgram.load(), 12);
+    EXPECT_TRUE(target->projectDirty.load());
+
+    // The applied tree is a copy; editing the snapshot afterwards changes nothing.
+    auto editable = snapshot.createCopy();
+    target->applyParameterSnapshot(editable);
+    paramChild(editable, "drive").setProperty("value", 5.0f, nullptr);
+    EXPECT_FLOAT_EQ(plain(*target, "drive"), 61.2f);
+}
+
+TEST(ParameterState, MissingPropertiesAndChildrenTakeTheirDefaults)
+{
+    auto processor = makeProcessor();
+    setPlain(*processor, "delaySync", 9);
+    setPlain(*processor, "standaloneTempo", 75);
+    setPlain(*processor, "drive", 40);
+    processor->lockWord.store(0xFF);
+    processor->currentProgram.store(4);
+
+    juce::ValueTree old("SORVANE_STATE");
+    juce::ValueTree feedback("PARAM");
+    feedback.setProperty("id", "feedback", nullptr).setProperty("value", 70.0, nullptr);
+    old.appendChild(feedback, nullptr);
+    juce::ValueTree unknown("PARAM");
+    unknown.setProperty("id", "noSuchParameter", nullptr).setProperty("value", 3.0, nullptr);
+    old.appendChild(unknown, nullptr);
+    juce::ValueTree valueless("PARAM");
+    valueless.setProperty("id", "ring", nullptr);
+    old.appendChild(valueless, nullptr);
+    setPlain(*processor, "ring", 50);
+
+    processor->applyParameterSnapshot(old);
+    EXPECT_FLOAT_EQ(plain(*processor, "feedback"), 70.0f);
+    EXPECT_FLOAT_EQ(plain(*processor, "delaySync"), 0.0f) << "migrated to milliseconds";
+    EXPECT_FLOAT_EQ(plain(*processor, "standaloneTempo"), 120.0f);
+    EXPECT_FLOAT_EQ(plain(*processor, "drive"), 8.0f) << "no child: default";
+    EXPECT_FLOAT_EQ(plain(*processor, "ring"), 0.0f) << "child without a value: default";
+    EXPECT_EQ(processor->lockWord.load(), 0u) << "no macroLocks clears every lock";
+    EXPECT_EQ(processor->currentProgram.load(), 4) << "no program keeps the current one";
+}
+
+TEST(ParameterState, ProgramIsClampedToTheFactoryRange)
+{
+    struct Case
+    {
+        juce::var program;
+        int expected;
+    };
+    for (const auto& c : {Case{99, 36}, Case{-5, 0}, Case{36, 36}, Case{0, 0}, Case{17, 17}})
+    {
+        auto processor = makeProcessor();
+        auto tree = processor->captureParameterSnapshot();
+        tree.setProperty("program", c.program, nullptr);
+        processor->applyParameterSnapshot(tree);
+        EXPECT_EQ(processor->currentProgram.load(), c.expected) << c.program.toString();
+    }
+}
+
+TEST(ParameterState, InvalidTreeChangesNothing)
+{
+    auto processor = makeProcessor();
+    setPlain(*processor, "drive", 33);
+    processor->lockWord.store(0x10);
+    processor->projectDirty.store(false);
+    processor->applyParameterSnapshot(juce::ValueTree());
+    EXPECT_FLOAT_EQ(plain(*processor, "drive"), 33.0f);
+    EXPECT_EQ(processor->lockWord.load(), 0x10u);
+    EXPECT_FALSE(processor->projectDirty.load());
+}
+
+TEST(ParameterState, TransientGroupRestoreMarkersNeverReachTheLiveTree)
+{
+    auto processor = makeProcessor();
+    auto tree = processor->captureParameterSnapshot();
+    tree.setProperty("workflowGroupRestore", true, nullptr);
+    tree.setProperty("workflowRestoreSeed", 1234, nullptr);
+    tree.setProperty("workflowRestoreVariant", 2, nullptr);
+    tree.setProperty("presetName", "Kept", nullptr);
+    processor->applyParameterSnapshot(tree);
+
+    const auto live = processor->getParameterState().state;
+    EXPECT_FALSE(live.hasProperty("workflowGroupRestore"));
+    EXPECT_FALSE(live.hasProperty("workflowRestoreSeed"));
+    EXPECT_FALSE(live.hasProperty("workflowRestoreVariant"));
+    EXPECT_EQ(live["presetName"].toString(), "Kept");
+    EXPECT_TRUE(tree.hasProperty("workflowGroupRestore")) << "the caller's tree is untouched";
+}
+
+TEST(ParameterState, MigrationAddsOnlyWhatIsMissing)
+{
+    juce::ValueTree tree("SORVANE_STATE");
+    sorvane::migrateWorkflowParameters(tree);
+    ASSERT_EQ(tree.getNumChildren(), 2);
+    EXPECT_EQ(tree.getChild(0)["id"].toString(), "delaySync");
+    EXPECT_EQ((double)tree.getChild(0)["value"], 0.0);
+    EXPECT_EQ(tree.getChild(1)["id"].toString(), "standaloneTempo");
+    EXPECT_EQ((double)tree.getChild(1)["value"], 120.0);
+
+    tree.getChild(1).setProperty("value", 99.0, nullptr);
+    sorvane::migrateWorkflowParameters(tree);
+    EXPECT_EQ(tree.getNumChildren(), 2);
+    EXPECT_EQ((double)tree.getChild(1)["value"], 99.0);
+
+    juce::ValueTree invalid;
+    sorvane::migrateWorkflowParameters(invalid);
+    EXPECT_FALSE(invalid.isValid());
+}
+
+TEST(HostState, RoundTripRestoresTheSoundAndLeavesTheProjectClean)
+{
+    auto source = makeProcessor();
+    setPlain(*source, "tone", 3210);
+    setPlain(*source, "macroMotion", 44.4f);
+    source->lockWord.store(0x42);
+    source->currentProgram.store(3);
+    juce::MemoryBlock blob;
+    source->getStateInformation(blob);
+    ASSERT_GT(blob.getSize(), 9u);
+    EXPECT_EQ(std::memcmp(blob.getData(), "VC2!", 4), 0);
+
+    auto target = makeProcessor();
+    target->projectDirty.store(true);
+    target->setStateInformation(blob.getData(), (int)blob.getSize());
+    EXPECT_FLOAT_EQ(plain(*target, "tone"), 3210.0f);
+    EXPECT_NEAR(plain(*target, "macroMotion"), 44.4f, 1e-4f);
+    EXPECT_EQ(target->lockWord.load(), 0x42u);
+    EXPECT_EQ(target->currentProgram.load(), 3);
+    EXPECT_FALSE(target->projectDirty.load());
+    EXPECT_FALSE(target->suppressProjectDirty.load());
+}
+
+TEST(HostState, UnusableBlobsChangeNothing)
+{
+    auto processor = makeProcessor();
+    setPlain(*processor, "drive", 12.3f);
+    processor->projectDirty.store(true);
+
+    juce::MemoryBlock foreign;
+    juce::AudioProcessor::copyXmlToBinary(juce::XmlElement("OTHER_PRODUCT"), foreign);
+    const juce::String garbage = "VC2!\x05\x00\x00\x00<<<<<";
+    const char tooShort[] = "VC2!";
+    juce::MemoryBlock zeroLength("VC2!\0\0\0\0x", 9);
+
+    processor->setStateInformation(foreign.getData(), (int)foreign.getSize());
+    processor->setStateInformation(garbage.toRawUTF8(), (int)garbage.getNumBytesAsUTF8());
+    processor->setStateInformation(tooShort, 4);
+    processor->setStateInformation(zeroLength.getData(), (int)zeroLength.getSize());
+    processor->setStateInformation(nullptr, 0);
+    EXPECT_NEAR(plain(*processor, "drive"), 12.3f, 1e-4f);
+    EXPECT_TRUE(processor->projectDirty.load());
+}
