@@ -30,10 +30,12 @@ double wrapPhase(double phase) noexcept
     return phase - std::floor(phase);
 }
 
+// Every offset the engine applies is smaller than the line, so one step wraps it.
 int wrapIndex(int index, int size) noexcept
 {
-    index %= size;
-    return index < 0 ? index + size : index;
+    if (index < 0)
+        return index + size;
+    return index >= size ? index - size : index;
 }
 
 // A faulty caller must not push NaN or infinity into smoothers and feedback paths.
@@ -286,19 +288,26 @@ void SorvaneEngine::process(juce::AudioBuffer<float>& buffer, const DspSettings&
         Frame f;
         advanceControls(f, bpm, tempoRatio, maxima);
 
-        float inEnergy = 0.0f, outEnergy = 0.0f;
+        float in[2] = {0.0f, 0.0f}, out[2] = {0.0f, 0.0f};
+        float inEnergy = 0.0f;
         const float referenceGain = blockMatchSourceLevel ? 1.0f : f.inputGain;
         for (int c = 0; c < numProcessed; ++c)
         {
-            float xIn = channelData[c][i];
+            in[c] = channelData[c][i];
             // A NaN or infinity from upstream would circulate in the feedback lines until a reset.
-            if (!std::isfinite(xIn))
-                xIn = 0.0f;
-            const float reference = xIn * referenceGain;
+            if (!std::isfinite(in[c]))
+                in[c] = 0.0f;
+            const float reference = in[c] * referenceGain;
             inEnergy += reference * reference;
-            const float out = processChannel(c, xIn, f, maxima);
-            channelData[c][i] = out;
-            outEnergy += out * out;
+        }
+
+        processFrame(in, out, numProcessed, f, maxima);
+
+        float outEnergy = 0.0f;
+        for (int c = 0; c < numProcessed; ++c)
+        {
+            channelData[c][i] = out[c];
+            outEnergy += out[c] * out[c];
         }
 
         if (writtenCount < (int)fractureLines[0].size())
@@ -564,125 +573,163 @@ float SorvaneEngine::decimate(float y, float levels, int factor, int& hold, floa
     return value;
 }
 
-float SorvaneEngine::processChannel(int c, float xIn, const Frame& f, BlockMaxima& maxima) noexcept
+// Both channels advance stage by stage: each channel's stages depend on one another, but the two
+// channels do not, so the processor can overlap their transcendental calls.
+void SorvaneEngine::processFrame(const float* xIn, float* out, int n, const Frame& f,
+                                 BlockMaxima& maxima) noexcept
 {
-    auto& ch = channels[(size_t)c];
-    const float s = c == 0 ? -1.0f : 1.0f;
     const auto sr = static_cast<float>(sampleRate);
+    float v[2], x[2], y[2], q[2], w[2], high[2], p[2], m[2], o[2], g[2];
 
-    // 1. Input gain
-    const float x = f.inputGain * xIn;
-
-    // 2. Drive, normalised so full scale stays full scale
-    const float y = x + f.drive * (std::tanh(f.driveGain * x) * control.driveNormaliser - x);
-
-    // 3. Crush and decimation, crossfading between two hold lengths while the factor changes
-    float v = decimate(y, control.levels, decimationCurrent, ch.holdA, ch.heldA);
-    if (f.decimationFading)
+    for (int c = 0; c < n; ++c)
     {
-        const float vB = decimate(y, control.levels, decimationNext, ch.holdB, ch.heldB);
-        v = v + f.decimationFade * (vB - v);
-    }
-    const float z = y + f.crush * (v - y);
+        auto& ch = channels[(size_t)c];
 
-    // 4. Ring modulation
-    const float r = z + f.ringMix * (f.carrier * z - z);
+        // 1. Input gain
+        x[c] = f.inputGain * xIn[c];
 
-    // 5. Resonator comb
-    auto& resonatorLine = resonatorLines[(size_t)c];
-    const float detune = c == 0 ? leftDetune : rightDetune;
-    const float combHz = juce::jlimit(25.0f, 8000.0f, f.resonatorFrequency * control.resonatorRatio * detune);
-    const float d = readLine(resonatorLine, (float)ch.resonatorWrite - sr / combHz, writtenCount);
-    resonatorLine[(size_t)ch.resonatorWrite] = std::tanh(r + d * f.resonatorDecay);
-    if (++ch.resonatorWrite >= (int)resonatorLine.size())
-        ch.resonatorWrite = 0;
-    const float q = r + f.resonatorMix * (d - r);
+        // 2. Drive, normalised so full scale stays full scale
+        y[c] = x[c] + f.drive * (std::tanh(f.driveGain * x[c]) * control.driveNormaliser - x[c]);
 
-    // 6. Spectral wave: zero-delay-feedback state-variable filter with a morphing output
-    const float h = q - ch.ic2;
-    const float band = control.a1 * ch.ic1 + control.a2 * h;
-    const float low = ch.ic2 + control.a2 * ch.ic1 + control.a3 * h;
-    ch.ic1 = 2.0f * band - ch.ic1;
-    ch.ic2 = 2.0f * low - ch.ic2;
-    const float high = q - control.k * band - low;
-    const float notch = low + high;
-    const float morph = control.morph;
-    const float morphed =
-        morph < 0.5f ? low + 2.0f * morph * (band - low) : notch + 2.0f * (morph - 0.5f) * (high - notch);
-    const float w = q + f.spectralWave * (std::tanh(morphed) - q);
-
-    // 7. Spark exciter
-    const float e = std::tanh((1.4f + 5.0f * f.spark) * high);
-    maxima.sparkPeak = std::max(maxima.sparkPeak, f.spark * std::abs(e));
-    const float excited = std::tanh(w + e * (0.45f + 0.55f * f.spark));
-    const float p = w + f.spark * (excited - w);
-
-    // 8. Stereo dimension: left and right sweep 1.7 radians apart between 4 and 31 ms
-    auto& dimensionLine = dimensionLines[(size_t)c];
-    const float dimensionMs = 4.0f + (9.0f + 18.0f * f.chaos) * (0.5f + 0.5f * f.dimensionSin[c]);
-    const float dd =
-        readLine(dimensionLine, (float)ch.dimensionWrite - dimensionMs * sr * 0.001f, writtenCount);
-    dimensionLine[(size_t)ch.dimensionWrite] = p;
-    if (++ch.dimensionWrite >= (int)dimensionLine.size())
-        ch.dimensionWrite = 0;
-    const float m = p + f.dimension * (dd - p);
-
-    // 9. Wave fold; HQ averages with the fold at the midpoint to the previous input to lower aliasing
-    const float foldGain = 1.0f + 11.0f * f.fold;
-    const float normaliser = 0.28f / foldGain + 0.72f;
-    const float f1 = normaliser * std::sin(foldGain * m);
-    float folded = f1;
-    if (f.qualityBlend != 0.0f) // a zero blend leaves f1 exactly, so Eco skips the second fold
-    {
-        const float fmid = normaliser * std::sin(foldGain * (m + ch.previousFoldInput) / 2.0f);
-        const float hq = (fmid + f1) / 2.0f;
-        folded = f1 + f.qualityBlend * (hq - f1);
-    }
-    ch.previousFoldInput = m;
-    const float o = m + f.fold * (folded - m);
-
-    // 10. Fracture: loop the most recent slice, forwards or backwards
-    auto& fractureLine = fractureLines[(size_t)c];
-    const int fractureSize = (int)fractureLine.size();
-    fractureLine[(size_t)ch.fractureWrite] = o;
-    if (++ch.fractureWrite >= fractureSize)
-        ch.fractureWrite = 0;
-    float g = o;
-    if (eventSamplesRemaining >= 1 && sliceLength >= 1)
-    {
-        int t = eventPosition % sliceLength;
-        if (eventReversed)
-            t = sliceLength - 1 - t;
-        const int index = wrapIndex(ch.sliceStart + t, fractureSize);
-        const float repeated = index <= writtenCount ? fractureLine[(size_t)index] : 0.0f;
-        g = o + (f.fractureAmount * fractureEnvelope) * (repeated - o);
+        // 3. Crush and decimation, crossfading between two hold lengths while the factor changes
+        v[c] = decimate(y[c], control.levels, decimationCurrent, ch.holdA, ch.heldA);
+        if (f.decimationFading)
+        {
+            const float vB = decimate(y[c], control.levels, decimationNext, ch.holdB, ch.heldB);
+            v[c] = v[c] + f.decimationFade * (vB - v[c]);
+        }
     }
 
-    // 11. Modulated feedback delay, crossfading between two times while the time changes
-    auto& delayLine = delayLines[(size_t)c];
-    const float modulationMs = s * (1.5f + 14.0f * f.chaos) * f.delayModulationSin[c];
-    const float timeA =
-        juce::jlimit(2.0f, 1800.0f, delayTimeCurrent * (1.0f + 0.18f * f.wobble) + modulationMs);
-    float delayed = readLine(delayLine, (float)ch.delayWrite - timeA * sr * 0.001f, writtenCount);
-    if (f.delayFading)
+    for (int c = 0; c < n; ++c)
     {
-        const float timeB =
-            juce::jlimit(2.0f, 1800.0f, delayTimeNext * (1.0f + 0.18f * f.wobble) + modulationMs);
-        const float dB = readLine(delayLine, (float)ch.delayWrite - timeB * sr * 0.001f, writtenCount);
-        delayed = delayed + f.delayFade * (dB - delayed);
+        auto& ch = channels[(size_t)c];
+        const float z = y[c] + f.crush * (v[c] - y[c]);
+
+        // 4. Ring modulation
+        const float r = z + f.ringMix * (f.carrier * z - z);
+
+        // 5. Resonator comb
+        auto& resonatorLine = resonatorLines[(size_t)c];
+        const float detune = c == 0 ? leftDetune : rightDetune;
+        const float combHz =
+            juce::jlimit(25.0f, 8000.0f, f.resonatorFrequency * control.resonatorRatio * detune);
+        const float d = readLine(resonatorLine, (float)ch.resonatorWrite - sr / combHz, writtenCount);
+        resonatorLine[(size_t)ch.resonatorWrite] = std::tanh(r + d * f.resonatorDecay);
+        if (++ch.resonatorWrite >= (int)resonatorLine.size())
+            ch.resonatorWrite = 0;
+        q[c] = r + f.resonatorMix * (d - r);
     }
-    delayLine[(size_t)ch.delayWrite] = std::tanh(g + delayed * f.feedback);
-    if (++ch.delayWrite >= (int)delayLine.size())
-        ch.delayWrite = 0;
-    const float l = g + f.delayWet * (delayed - g);
 
-    // 12. Tone
-    ch.toneState += control.toneCoefficient * (l - ch.toneState);
-    const float wet = ch.toneState;
+    for (int c = 0; c < n; ++c)
+    {
+        auto& ch = channels[(size_t)c];
 
-    // 13. Output blend against the untouched input
-    const float dry = f.outputGain * xIn;
-    return dry + f.totalEffect * (std::tanh(f.outputGain * wet) - dry);
+        // 6. Spectral wave: zero-delay-feedback state-variable filter with a morphing output
+        const float h = q[c] - ch.ic2;
+        const float band = control.a1 * ch.ic1 + control.a2 * h;
+        const float low = ch.ic2 + control.a2 * ch.ic1 + control.a3 * h;
+        ch.ic1 = 2.0f * band - ch.ic1;
+        ch.ic2 = 2.0f * low - ch.ic2;
+        high[c] = q[c] - control.k * band - low;
+        const float notch = low + high[c];
+        const float morph = control.morph;
+        const float morphed = morph < 0.5f ? low + 2.0f * morph * (band - low)
+                                           : notch + 2.0f * (morph - 0.5f) * (high[c] - notch);
+        w[c] = q[c] + f.spectralWave * (std::tanh(morphed) - q[c]);
+    }
+
+    for (int c = 0; c < n; ++c)
+    {
+        // 7. Spark exciter
+        const float e = std::tanh((1.4f + 5.0f * f.spark) * high[c]);
+        maxima.sparkPeak = std::max(maxima.sparkPeak, f.spark * std::abs(e));
+        const float excited = std::tanh(w[c] + e * (0.45f + 0.55f * f.spark));
+        p[c] = w[c] + f.spark * (excited - w[c]);
+    }
+
+    for (int c = 0; c < n; ++c)
+    {
+        auto& ch = channels[(size_t)c];
+
+        // 8. Stereo dimension: left and right sweep 1.7 radians apart between 4 and 31 ms
+        auto& dimensionLine = dimensionLines[(size_t)c];
+        const float dimensionMs = 4.0f + (9.0f + 18.0f * f.chaos) * (0.5f + 0.5f * f.dimensionSin[c]);
+        const float dd =
+            readLine(dimensionLine, (float)ch.dimensionWrite - dimensionMs * sr * 0.001f, writtenCount);
+        dimensionLine[(size_t)ch.dimensionWrite] = p[c];
+        if (++ch.dimensionWrite >= (int)dimensionLine.size())
+            ch.dimensionWrite = 0;
+        m[c] = p[c] + f.dimension * (dd - p[c]);
+    }
+
+    for (int c = 0; c < n; ++c)
+    {
+        auto& ch = channels[(size_t)c];
+
+        // 9. Wave fold; HQ averages with the fold at the midpoint to the previous input to lower aliasing
+        const float foldGain = 1.0f + 11.0f * f.fold;
+        const float normaliser = 0.28f / foldGain + 0.72f;
+        const float f1 = normaliser * std::sin(foldGain * m[c]);
+        float folded = f1;
+        if (f.qualityBlend != 0.0f) // a zero blend leaves f1 exactly, so Eco skips the second fold
+        {
+            const float fmid = normaliser * std::sin(foldGain * (m[c] + ch.previousFoldInput) / 2.0f);
+            const float hq = (fmid + f1) / 2.0f;
+            folded = f1 + f.qualityBlend * (hq - f1);
+        }
+        ch.previousFoldInput = m[c];
+        o[c] = m[c] + f.fold * (folded - m[c]);
+
+        // 10. Fracture: loop the most recent slice, forwards or backwards
+        auto& fractureLine = fractureLines[(size_t)c];
+        const int fractureSize = (int)fractureLine.size();
+        fractureLine[(size_t)ch.fractureWrite] = o[c];
+        if (++ch.fractureWrite >= fractureSize)
+            ch.fractureWrite = 0;
+        g[c] = o[c];
+        if (eventSamplesRemaining >= 1 && sliceLength >= 1)
+        {
+            // An event plays its slice at most twice, so the position is below twice the length.
+            int t = eventPosition >= sliceLength ? eventPosition - sliceLength : eventPosition;
+            if (eventReversed)
+                t = sliceLength - 1 - t;
+            const int index = wrapIndex(ch.sliceStart + t, fractureSize);
+            const float repeated = index <= writtenCount ? fractureLine[(size_t)index] : 0.0f;
+            g[c] = o[c] + (f.fractureAmount * fractureEnvelope) * (repeated - o[c]);
+        }
+    }
+
+    for (int c = 0; c < n; ++c)
+    {
+        auto& ch = channels[(size_t)c];
+        const float s = c == 0 ? -1.0f : 1.0f;
+
+        // 11. Modulated feedback delay, crossfading between two times while the time changes
+        auto& delayLine = delayLines[(size_t)c];
+        const float modulationMs = s * (1.5f + 14.0f * f.chaos) * f.delayModulationSin[c];
+        const float timeA =
+            juce::jlimit(2.0f, 1800.0f, delayTimeCurrent * (1.0f + 0.18f * f.wobble) + modulationMs);
+        float delayed = readLine(delayLine, (float)ch.delayWrite - timeA * sr * 0.001f, writtenCount);
+        if (f.delayFading)
+        {
+            const float timeB =
+                juce::jlimit(2.0f, 1800.0f, delayTimeNext * (1.0f + 0.18f * f.wobble) + modulationMs);
+            const float dB = readLine(delayLine, (float)ch.delayWrite - timeB * sr * 0.001f, writtenCount);
+            delayed = delayed + f.delayFade * (dB - delayed);
+        }
+        delayLine[(size_t)ch.delayWrite] = std::tanh(g[c] + delayed * f.feedback);
+        if (++ch.delayWrite >= (int)delayLine.size())
+            ch.delayWrite = 0;
+        const float l = g[c] + f.delayWet * (delayed - g[c]);
+
+        // 12. Tone
+        ch.toneState += control.toneCoefficient * (l - ch.toneState);
+        const float wet = ch.toneState;
+
+        // 13. Output blend against the untouched input
+        const float dry = f.outputGain * xIn[c];
+        out[c] = dry + f.totalEffect * (std::tanh(f.outputGain * wet) - dry);
+    }
 }
 
 void SorvaneEngine::applyLevelMatching(float* const* channelData, int numProcessed, int sampleIndex,

@@ -112,7 +112,8 @@ private:
     void advanceControls(Frame& f, double bpm, double tempoRatio, BlockMaxima& maxima) noexcept;
     void updateControlSet(const Frame& f) noexcept;
     void runFractureClock(const Frame& f, double bpm, BlockMaxima& maxima) noexcept;
-    float processChannel(int c, float xIn, const Frame& f, BlockMaxima& maxima) noexcept;
+    void processFrame(const float* xIn, float* out, int numProcessed, const Frame& f,
+                      BlockMaxima& maxima) noexcept;
     void applyLevelMatching(float* const* channels, int numProcessed, int sampleIndex, float inEnergy,
                             float outEnergy, const Frame& f, BlockMaxima& maxima) noexcept;
     void completeFrame() noexcept;
