@@ -2,8 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 int main(int argc, char** argv)
 {
+    // Without DISPLAY, JUCE falls back to ":0.0" and would tie the tests to whatever X server runs
+    // there (and end them when it goes away). No test puts a window on screen, so name a display that
+    // cannot exist.
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == 0)
+        ::setenv("DISPLAY", ":-1", 1);
+
     // Processors, parameters and editors expect JUCE's message machinery to exist.
     juce::ScopedJuceInitialiser_GUI juce;
     ::testing::InitGoogleTest(&argc, argv);
