@@ -87,6 +87,19 @@ void SorvaneStandaloneApp::initialise(const juce::String& commandLine)
     instanceOwnerReportFile = options.instanceOwnerReportFile;
     workflowReportFile = options.workflowReportFile;
 
+    // Without an X server JUCE would crash creating the window; a release script gets a report
+    // and exit code 1 instead.
+    if (juce::Desktop::getInstance().getDisplays().displays.isEmpty())
+    {
+        reportFailure("There is no display to show the window on.");
+        if (instanceOwnerReportFile != juce::File())
+            writeInstancePolicyReport(true);
+        else if (smokeReportFile != juce::File())
+            writeSmokeReport();
+        quitWithExitCode(1);
+        return;
+    }
+
     auto* settings = applicationProperties.getUserSettings();
 
     // JUCE would take the first device type that lists a device (ALSA before JACK); with nothing

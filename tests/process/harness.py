@@ -89,6 +89,14 @@ class Xvfb:
         stop_process(self.proc)
 
 
+def display_without_server():
+    """A display name no X server answers to (an unset DISPLAY would fall back to ":0")."""
+    for number in range(4000, 5000):
+        if not os.path.exists("/tmp/.X11-unix/X%d" % number) and not os.path.exists("/tmp/.X%d-lock" % number):
+            return ":%d" % number
+    raise RuntimeError("no free display number")
+
+
 def jack_environment(server_name, base=None):
     env = dict(os.environ if base is None else base)
     env["JACK_DEFAULT_SERVER"] = server_name

@@ -41,8 +41,8 @@ class StandaloneAppTests(unittest.TestCase):
         self.addCleanup(self.x.__exit__, None, None, None)
         harness.wait_for_no_running_instance()
 
-    def app(self, *args, name="app", jack=None):
-        app = harness.StandaloneApp(APP, self.home, self.x.display, args, jack_server=jack, name=name)
+    def app(self, *args, name="app", jack=None, display=None):
+        app = harness.StandaloneApp(APP, self.home, display or self.x.display, args, jack_server=jack, name=name)
         self.addCleanup(app.__exit__, None, None, None)
         return app.start()
 
@@ -192,6 +192,16 @@ class StandaloneAppTests(unittest.TestCase):
         app.proc.send_signal(signal.SIGINT)
         self.assert_exit(app, 0, 15)
         self.assert_quit_through_shutdown(app)
+
+    def test_without_a_display_the_smoke_report_fails_instead_of_a_crash(self):
+        report = os.path.join(self.home, "smoke.json")
+        app = self.app("--release-smoke-report=" + report, display=harness.display_without_server())
+        self.assert_exit(app, 1, 15)
+        self.assertIn("no display", app.stderr_text())
+        values = dict(read_report(report)[1])
+        self.assertIs(values["windowVisible"], False)
+        self.assertIs(values["processorReady"], False)
+        self.assertIs(values["pass"], False)
 
     def test_workflow_report_fails_clearly(self):
         report = os.path.join(self.home, "workflow.json")
