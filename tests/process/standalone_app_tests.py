@@ -167,18 +167,22 @@ class StandaloneAppTests(unittest.TestCase):
 
         with harness.JackServer(self.home) as jack:
             app = self.app(jack=jack)
-            self.assertTrue(harness.wait_until(
-                lambda: app.proc.poll() is not None or "Sorvane:out_2" in (jack.lsp() or ""), 15),
-                "no JACK ports; stderr:\n" + app.stderr_text())
-            self.wait_for_signal_handlers(app)
+            try:
+                self.assertTrue(harness.wait_until(
+                    lambda: app.proc.poll() is not None or "Sorvane:out_2" in (jack.lsp() or ""), 15),
+                    "no JACK ports; stderr:\n" + app.stderr_text())
+                self.wait_for_signal_handlers(app)
 
-            connections = jack.lsp("-c")
-            self.assertIn("Sorvane:out_1\n   system:playback_1", connections)
-            self.assertIn("Sorvane:out_2\n   system:playback_2", connections)
-            self.assertNotIn("Sorvane:in_", connections, "the app must open no inputs")
+                connections = jack.lsp("-c")
+                self.assertIn("Sorvane:out_1\n   system:playback_1", connections)
+                self.assertIn("Sorvane:out_2\n   system:playback_2", connections)
+                self.assertNotIn("Sorvane:in_", connections, "the app must open no inputs")
 
-            app.proc.send_signal(signal.SIGTERM)
-            self.assert_exit(app, 0, 15)
+                app.proc.send_signal(signal.SIGTERM)
+                self.assert_exit(app, 0, 15)
+            finally:
+                # A client must leave before its server, or JACK leaves its semaphore in /dev/shm.
+                harness.stop_process(app.proc)
 
         settings = self.assert_quit_through_shutdown(app)
         setup = settings.get("audioSetup")
