@@ -12,7 +12,7 @@ SORVANE_PACKAGES=(
     libxext-dev libxrender-dev libxcomposite-dev libxcursor-dev libpng-dev libjpeg-dev zlib1g-dev
     libflac-dev libvorbis-dev
     libgtest-dev libbenchmark-dev
-    fontconfig-config xvfb xauth jackd2
+    fontconfig-config xvfb xauth jackd2 python3
 )
 
 sorvane_install_missing() {

@@ -1,0 +1,250 @@
+#include "app/SorvaneStandaloneApp.h"
+
+#include "app/AudioDevicePreference.h"
+#include "app/ReleaseCommandLine.h"
+
+#include <iostream>
+
+namespace
+{
+constexpr int smokeReportDelayMs = 750;
+constexpr int instanceOwnerWaitMs = 10000;
+constexpr int forwardTimeoutMs = 3000;
+
+juce::String instanceChannelName()
+{
+    return juce::String(JucePlugin_Name) + ".instance";
+}
+
+void reportFailure(const juce::String& sentence)
+{
+    // A release script reads the exit code and the report; this says why to whoever watches.
+    std::cerr << JucePlugin_Name << ": " << sentence << std::endl;
+}
+} // namespace
+
+SorvaneStandaloneApp::SorvaneStandaloneApp()
+{
+    juce::PropertiesFile::Options options;
+    options.applicationName = JucePlugin_Name;
+    options.filenameSuffix = ".settings";
+    options.osxLibrarySubFolder = "";
+#if JUCE_LINUX || JUCE_BSD
+    // JUCE puts Linux settings straight into the home folder; use the user's config folder.
+    options.folderName = juce::File::getSpecialLocation(juce::File::userApplicationDataDirectory)
+                             .getChildFile(JucePlugin_Name)
+                             .getFullPathName();
+#else
+    options.folderName = JucePlugin_Name;
+#endif
+    options.commonToAllUsers = false;
+    options.ignoreCaseOfKeyNames = false;
+    options.doNotSave = false;
+    options.millisecondsBeforeSaving = 3000;
+    options.storageFormat = juce::PropertiesFile::storeAsXML;
+    applicationProperties.setStorageParameters(options);
+}
+
+SorvaneStandaloneApp::~SorvaneStandaloneApp() = default;
+
+void SorvaneStandaloneApp::forwardCommandLineToRunningInstance()
+{
+    juce::String error;
+    const auto message = getApplicationName() + "/" + getCommandLineParameters();
+    if (!knurlkit::SingleInstanceChannel::sendToRunningInstance(instanceChannelName(), message,
+                                                                forwardTimeoutMs, error))
+        reportFailure(error);
+}
+
+void SorvaneStandaloneApp::initialise(const juce::String& commandLine)
+{
+    initialiseStarted = true;
+
+    quitSignalWatcher = std::make_unique<knurlkit::QuitSignalWatcher>(
+        []
+        {
+            if (auto* app = juce::JUCEApplicationBase::getInstance())
+                app->systemRequestedQuit();
+        });
+
+    instanceChannel = std::make_unique<knurlkit::SingleInstanceChannel>(instanceChannelName());
+    {
+        juce::String error;
+        const auto prefix = getApplicationName() + "/";
+        if (!instanceChannel->startListening(
+                [this, prefix](const juce::String& message)
+                {
+                    if (message.startsWith(prefix))
+                        anotherInstanceStarted(message.substring(prefix.length()));
+                },
+                error))
+            reportFailure(error);
+    }
+
+    const auto options =
+        sorvane::parseReleaseCommandLine(commandLine, juce::File::getCurrentWorkingDirectory());
+    smokeReportFile = options.smokeReportFile;
+    instanceOwnerReportFile = options.instanceOwnerReportFile;
+    workflowReportFile = options.workflowReportFile;
+
+    // Without an X server JUCE would crash creating the window; a release script gets a report
+    // and exit code 1 instead.
+    if (juce::Desktop::getInstance().getDisplays().displays.isEmpty())
+    {
+        reportFailure("There is no display to show the window on.");
+        if (instanceOwnerReportFile != juce::File())
+            writeInstancePolicyReport(true);
+        else if (smokeReportFile != juce::File())
+            writeSmokeReport();
+        quitWithExitCode(1);
+        return;
+    }
+
+    auto* settings = applicationProperties.getUserSettings();
+
+    // JUCE would take the first device type that lists a device (ALSA before JACK); with nothing
+    // saved, a running JACK server is the better guess of where the user wants to hear us.
+    sorvane::preferJackWhenRunning(*settings);
+
+    // Outputs only: the app plays its own sources and never listens to a device input.
+    juce::Array<juce::StandalonePluginHolder::PluginInOuts> outputsOnly;
+    outputsOnly.add({0, 2});
+
+    window.reset();
+    window = std::make_unique<knurlkit::StandaloneFullscreenWindow>(getApplicationName(),
+                                                                    juce::Colour(0xff000000), settings, false,
+                                                                    juce::String(), nullptr, outputsOnly);
+    window->setVisible(true);
+
+    if (instanceOwnerReportFile != juce::File())
+    {
+        if (writeInstancePolicyReport(false))
+            startTimer(instanceOwnerWaitMs);
+        else
+            quitWithExitCode(1);
+    }
+    else if (workflowReportFile != juce::File())
+    {
+        reportFailure("The release workflow is not part of this build; no workflow report was written.");
+        quitWithExitCode(1);
+    }
+    else if (smokeReportFile != juce::File())
+    {
+        startTimer(smokeReportDelayMs);
+    }
+}
+
+void SorvaneStandaloneApp::shutdown()
+{
+    // JUCE only skips initialise when another instance holds its single-instance lock; on Linux it
+    // does not pass our command line on, so we do.
+    if (!initialiseStarted)
+    {
+        forwardCommandLineToRunningInstance();
+        return;
+    }
+
+    stopTimer();
+
+    if (window != nullptr)
+    {
+        window->pluginHolder->savePluginState();
+        window.reset();
+    }
+
+    applicationProperties.saveIfNeeded();
+
+    instanceChannel.reset();
+    quitSignalWatcher.reset();
+}
+
+void SorvaneStandaloneApp::anotherInstanceStarted(const juce::String&)
+{
+    if (window != nullptr)
+    {
+        window->setVisible(true);
+        if (window->isMinimised())
+            window->setMinimised(false);
+        window->toFront(true);
+    }
+
+    if (instanceOwnerReportFile != juce::File() && !finalReportWritten)
+    {
+        stopTimer();
+        anotherInstanceObserved = true;
+        quitWithExitCode(writeInstancePolicyReport(true) ? 0 : 1);
+    }
+}
+
+void SorvaneStandaloneApp::systemRequestedQuit()
+{
+    quit();
+}
+
+void SorvaneStandaloneApp::timerCallback()
+{
+    stopTimer();
+
+    if (instanceOwnerReportFile != juce::File())
+    {
+        if (finalReportWritten)
+            return;
+
+        const auto written = writeInstancePolicyReport(true);
+        quitWithExitCode(written && anotherInstanceObserved ? 0 : 1);
+    }
+    else if (smokeReportFile != juce::File())
+    {
+        const auto observation = observe();
+        const auto written = writeSmokeReport();
+        quitWithExitCode(written && observation.windowVisible && observation.processorReady ? 0 : 1);
+    }
+}
+
+bool SorvaneStandaloneApp::writeInstancePolicyReport(bool final)
+{
+    juce::String error;
+    const auto report = sorvane::buildInstancePolicyReport(observe(), anotherInstanceObserved, final);
+    if (!sorvane::writeReportFile(instanceOwnerReportFile, report, error))
+    {
+        reportFailure(error);
+        return false;
+    }
+
+    finalReportWritten = finalReportWritten || final;
+    return true;
+}
+
+bool SorvaneStandaloneApp::writeSmokeReport()
+{
+    juce::String error;
+    if (!sorvane::writeReportFile(smokeReportFile, sorvane::buildSmokeReport(observe()), error))
+    {
+        reportFailure(error);
+        return false;
+    }
+    return true;
+}
+
+sorvane::StandaloneObservation SorvaneStandaloneApp::observe() const
+{
+    sorvane::StandaloneObservation observation;
+    observation.windowVisible = window != nullptr && window->isShowing();
+    if (window != nullptr)
+        if (auto* processor = window->getAudioProcessor())
+            observation.processorReady = processor->getName() == JucePlugin_Name;
+    observation.topLevelWindowCount = juce::TopLevelWindow::getNumTopLevelWindows();
+    return observation;
+}
+
+void SorvaneStandaloneApp::quitWithExitCode(int exitCode)
+{
+    setApplicationReturnValue(exitCode);
+    quit();
+}
+
+juce::JUCEApplicationBase* juce_CreateApplication();
+juce::JUCEApplicationBase* juce_CreateApplication()
+{
+    return new SorvaneStandaloneApp();
+}

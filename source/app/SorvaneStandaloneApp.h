@@ -1,0 +1,53 @@
+#pragma once
+
+#include "app/QuitSignalWatcher.h"
+#include "app/ReleaseReports.h"
+#include "app/SingleInstanceChannel.h"
+#include "app/StandaloneFullscreenWindow.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <memory>
+
+// The stand-alone application: one window around JUCE's stand-alone holder, its own settings file,
+// one running instance, and the command-line report modes release scripts use.
+class SorvaneStandaloneApp : public juce::JUCEApplication, public juce::Timer
+{
+public:
+    SorvaneStandaloneApp();
+    ~SorvaneStandaloneApp() override;
+
+    const juce::String getApplicationName() override { return JucePlugin_Name; }
+    const juce::String getApplicationVersion() override { return JucePlugin_VersionString; }
+    bool moreThanOneInstanceAllowed() override { return false; }
+
+    void initialise(const juce::String& commandLine) override;
+    void shutdown() override;
+    void anotherInstanceStarted(const juce::String& commandLine) override;
+    void systemRequestedQuit() override;
+    void timerCallback() override;
+
+    bool writeInstancePolicyReport(bool final);
+
+private:
+    sorvane::StandaloneObservation observe() const;
+    bool writeSmokeReport();
+    void quitWithExitCode(int exitCode);
+    void forwardCommandLineToRunningInstance();
+
+    juce::ApplicationProperties applicationProperties;
+    std::unique_ptr<knurlkit::StandaloneFullscreenWindow> window;
+
+    juce::File smokeReportFile;
+    juce::File instanceOwnerReportFile;
+    juce::File workflowReportFile;
+
+    bool anotherInstanceObserved = false;
+    bool initialiseStarted = false;
+    bool finalReportWritten = false;
+
+    std::unique_ptr<knurlkit::QuitSignalWatcher> quitSignalWatcher;
+    std::unique_ptr<knurlkit::SingleInstanceChannel> instanceChannel;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(SorvaneStandaloneApp)
+};

@@ -1,0 +1,270 @@
+"""Runs real programs for the process tests: a private X server, a private JACK server, the
+stand-alone app with its own home folder, and a look at the app's machine-wide instance lock.
+
+Every process started here is ended by its own PID and waited for, so nothing is left behind.
+Run as a program, it starts an X server, runs the given command on it and ends the server:
+    python3 harness.py --xvfb -- COMMAND [ARGS...]
+"""
+
+import contextlib
+import fcntl
+import os
+import select
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import uuid
+import xml.etree.ElementTree as ElementTree
+
+APP_NAME = "Sorvane"
+
+
+def stop_process(proc, first_signal=signal.SIGTERM, timeout=10.0):
+    """Ends proc (if still running) with first_signal, then SIGKILL, and always reaps it."""
+    if proc is None:
+        return None
+    if proc.poll() is None:
+        with contextlib.suppress(ProcessLookupError):
+            proc.send_signal(first_signal)
+        try:
+            proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            with contextlib.suppress(ProcessLookupError):
+                proc.kill()
+            proc.wait()
+    return proc.returncode
+
+
+def wait_until(condition, timeout, interval=0.05):
+    end = time.monotonic() + timeout
+    while True:
+        result = condition()
+        if result or time.monotonic() >= end:
+            return result
+        time.sleep(interval)
+
+
+class Xvfb:
+    """An X server on the first free display; -displayfd avoids races between parallel tests."""
+
+    def __init__(self, screen="1280x800x24"):
+        self.screen = screen
+        self.proc = None
+        self.display = None
+
+    def __enter__(self):
+        read_fd, write_fd = os.pipe()
+        try:
+            self.proc = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen, "-nolisten", "tcp"],
+                pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            os.close(write_fd)
+            write_fd = None
+            number = b""
+            end = time.monotonic() + 15
+            while not number.endswith(b"\n"):
+                remaining = end - time.monotonic()
+                ready, _, _ = select.select([read_fd], [], [], max(0.0, remaining))
+                if not ready:
+                    raise RuntimeError("Xvfb did not report its display in time")
+                chunk = os.read(read_fd, 16)
+                if not chunk:
+                    raise RuntimeError("Xvfb ended before reporting its display")
+                number += chunk
+            self.display = ":" + number.decode().strip()
+            return self
+        except BaseException:
+            stop_process(self.proc)
+            raise
+        finally:
+            if write_fd is not None:
+                os.close(write_fd)
+            os.close(read_fd)
+
+    def __exit__(self, *exc):
+        stop_process(self.proc)
+
+
+def display_without_server():
+    """A display name no X server answers to (an unset DISPLAY would fall back to ":0")."""
+    for number in range(4000, 5000):
+        if not os.path.exists("/tmp/.X11-unix/X%d" % number) and not os.path.exists("/tmp/.X%d-lock" % number):
+            return ":%d" % number
+    raise RuntimeError("no free display number")
+
+
+def jack_environment(server_name, base=None):
+    env = dict(os.environ if base is None else base)
+    env["JACK_DEFAULT_SERVER"] = server_name
+    env["JACK_NO_START_SERVER"] = "1"
+    env["JACK_NO_AUDIO_RESERVATION"] = "1"
+    return env
+
+
+class JackServer:
+    """jackd with the dummy backend under a name of its own."""
+
+    def __init__(self, log_folder):
+        self.name = "sorvane-test-%d-%s" % (os.getpid(), uuid.uuid4().hex[:8])
+        self.log_path = os.path.join(log_folder, "jackd.log")
+        self.proc = None
+
+    def lsp(self, *options):
+        result = subprocess.run(["jack_lsp", *options], env=jack_environment(self.name),
+                                capture_output=True, text=True, timeout=10)
+        return result.stdout if result.returncode == 0 else None
+
+    def __enter__(self):
+        with open(self.log_path, "w") as log:
+            self.proc = subprocess.Popen(
+                ["jackd", "--no-realtime", "-n", self.name, "-d", "dummy", "-r", "48000", "-p", "256"],
+                env=jack_environment(self.name), stdout=log, stderr=subprocess.STDOUT)
+        try:
+            def ready():
+                if self.proc.poll() is not None:
+                    raise RuntimeError("jackd ended early:\n" + open(self.log_path).read())
+                ports = self.lsp()
+                return ports is not None and "system:playback_1" in ports
+            if not wait_until(ready, 15, 0.1):
+                raise RuntimeError("jackd did not come up:\n" + open(self.log_path).read())
+            return self
+        except BaseException:
+            stop_process(self.proc)
+            raise
+
+    def __exit__(self, *exc):
+        stop_process(self.proc)
+
+
+def instance_lock_path():
+    # Where JUCE's InterProcessLock keeps "juceAppLock_<application name>" on Linux.
+    folder = "/var/tmp" if os.path.isdir("/var/tmp") else "/tmp"
+    return os.path.join(folder, "juceAppLock_" + APP_NAME)
+
+
+def instance_lock_holder():
+    """PID of the process holding the app's single-instance lock, or None."""
+    fd = os.open(instance_lock_path(), os.O_RDWR | os.O_CREAT, 0o666)
+    try:
+        layout = "hhqqi4x"  # struct flock on Linux x86-64
+        query = struct.pack(layout, fcntl.F_WRLCK, os.SEEK_SET, 0, 0, 0)
+        lock_type, _, _, _, pid = struct.unpack(layout, fcntl.fcntl(fd, fcntl.F_GETLK, query))
+        return None if lock_type == fcntl.F_UNLCK else pid
+    finally:
+        os.close(fd)
+
+
+def wait_for_no_running_instance(timeout=180):
+    """The lock is machine-wide: another checkout's test or a developer's app may hold it."""
+    if not wait_until(lambda: instance_lock_holder() is None, timeout, 0.2):
+        raise RuntimeError("another %s instance (PID %s) keeps running" % (APP_NAME, instance_lock_holder()))
+
+
+def caught_signals(pid):
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith("SigCgt:"):
+                mask = int(line.split()[1], 16)
+                return {n for n in range(1, 65) if mask & (1 << (n - 1))}
+    return set()
+
+
+class StandaloneApp:
+    """One run of the stand-alone binary with its own home folder and log files."""
+
+    def __init__(self, binary, home, display, args=(), jack_server=None, name="app"):
+        self.binary = binary
+        self.home = home
+        self.args = list(args)
+        self.env = dict(os.environ)
+        for key in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XAUTHORITY"):
+            self.env.pop(key, None)
+        self.env["HOME"] = home
+        self.env["DISPLAY"] = display
+        # A server name nobody runs unless a test gives one: the app never sees a developer's JACK.
+        self.env = jack_environment(jack_server.name if jack_server else "sorvane-absent-" + uuid.uuid4().hex,
+                                    self.env)
+        logs = os.path.join(home, "logs")
+        os.makedirs(logs, exist_ok=True)
+        self.stdout_path = os.path.join(logs, name + ".out")
+        self.stderr_path = os.path.join(logs, name + ".err")
+        self.proc = None
+        self.started = None
+
+    @property
+    def pid(self):
+        return self.proc.pid
+
+    def start(self):
+        with open(self.stdout_path, "w") as out, open(self.stderr_path, "w") as err:
+            self.started = time.monotonic()
+            self.proc = subprocess.Popen([self.binary, *self.args], env=self.env, stdout=out, stderr=err,
+                                         cwd=self.home)
+        return self
+
+    def wait(self, timeout):
+        try:
+            return self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def elapsed(self):
+        return time.monotonic() - self.started
+
+    def stderr_text(self):
+        with open(self.stderr_path, errors="replace") as f:
+            return f.read()
+
+    def settings_path(self):
+        return os.path.join(self.home, ".config", APP_NAME, APP_NAME + ".settings")
+
+    def settings(self):
+        """The settings file as {key: text or XML element}."""
+        values = {}
+        for value in ElementTree.parse(self.settings_path()).getroot().iter("VALUE"):
+            children = list(value)
+            values[value.get("name")] = children[0] if children else value.get("val")
+        return values
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        stop_process(self.proc, signal.SIGKILL)
+
+
+@contextlib.contextmanager
+def temporary_home():
+    folder = tempfile.mkdtemp(prefix="sorvane-home-")
+    try:
+        yield folder
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def exit_cleanly_on_sigterm():
+    """A test runner's timeout sends SIGTERM: unwind so every started process is ended too."""
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
+
+
+def main(argv):
+    exit_cleanly_on_sigterm()
+    if len(argv) >= 3 and argv[0] == "--xvfb" and argv[1] == "--":
+        with Xvfb() as x:
+            env = dict(os.environ, DISPLAY=x.display)
+            env.pop("XAUTHORITY", None)
+            proc = subprocess.Popen(argv[2:], env=env)
+            try:
+                return proc.wait()
+            finally:
+                stop_process(proc, signal.SIGKILL)
+    print(__doc__, file=sys.stderr)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,230 @@
+"""Process tests of the stand-alone app: the real binary on a private X server (and, where audio
+matters, a private JACK server), each run with a temporary home folder.
+
+    python3 standalone_app_tests.py --app PATH [unittest names...]
+"""
+
+import json
+import os
+import signal
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+
+APP = None
+
+SMOKE_KEYS = ["schemaVersion", "product", "version", "windowVisible", "processorReady", "topLevelWindowCount",
+              "normalQuitRequested", "pass"]
+INSTANCE_KEYS = ["schemaVersion", "product", "version", "policy", "ownerReady", "anotherInstanceObserved",
+                 "existingWindowFocused", "final", "pass"]
+
+
+def read_report(path):
+    with open(path, "rb") as f:
+        raw = f.read()
+    return raw, json.loads(raw.decode("utf-8"), object_pairs_hook=list)
+
+
+def types_of(pairs):
+    return [(key, type(value).__name__) for key, value in pairs]
+
+
+class StandaloneAppTests(unittest.TestCase):
+    def setUp(self):
+        self.home_context = harness.temporary_home()
+        self.home = self.home_context.__enter__()
+        self.addCleanup(self.home_context.__exit__, None, None, None)
+        self.x = harness.Xvfb().__enter__()
+        self.addCleanup(self.x.__exit__, None, None, None)
+        harness.wait_for_no_running_instance()
+
+    def app(self, *args, name="app", jack=None, display=None):
+        app = harness.StandaloneApp(APP, self.home, display or self.x.display, args, jack_server=jack, name=name)
+        self.addCleanup(app.__exit__, None, None, None)
+        return app.start()
+
+    def assert_exit(self, app, expected, timeout):
+        code = app.wait(timeout)
+        self.assertIsNotNone(code, "still running after %.1f s" % timeout)
+        self.assertEqual(code, expected, "exit code %s (negative: killed by signal); stderr:\n%s"
+                         % (code, app.stderr_text()))
+
+    def assert_crlf_only(self, raw):
+        self.assertIn(b"\r\n", raw)
+        self.assertEqual(raw.count(b"\n"), raw.count(b"\r\n"))
+        self.assertEqual(raw.count(b"\r"), raw.count(b"\r\n"))
+
+    def assert_quit_through_shutdown(self, app):
+        settings = app.settings()
+        self.assertTrue(settings.get("filterState"), "no processor state saved: " + repr(settings.keys()))
+        self.assertIn("windowX", settings)
+        self.assertIn("windowY", settings)
+        return settings
+
+    def wait_for_signal_handlers(self, app):
+        # The app catches SIGTERM only once its quit handler is installed; JUCE never does.
+        ready = harness.wait_until(
+            lambda: app.proc.poll() is not None or signal.SIGTERM in harness.caught_signals(app.pid), 15)
+        self.assertIsNone(app.proc.poll(), "app ended early; stderr:\n" + app.stderr_text())
+        self.assertTrue(ready)
+        self.assertEqual(harness.instance_lock_holder(), app.pid, "the app does not own the instance lock")
+
+    # -------------------------------------------------------------------------------------------
+    def test_smoke_report_in_any_letter_case(self):
+        spellings = [
+            ("--release-smoke-report=", "reports/smoke.json"),
+            ("--RELEASE-SMOKE-REPORT=", "new folder/with space/SMOKE.json"),
+        ]
+        for option, relative in spellings:
+            with self.subTest(option=option):
+                report = os.path.join(self.home, relative)
+                app = self.app(option + report)
+                self.assert_exit(app, 0, 15)
+                self.assertLess(app.elapsed(), 6.0)
+
+                raw, pairs = read_report(report)
+                self.assertEqual([k for k, _ in pairs], SMOKE_KEYS)
+                self.assertEqual(types_of(pairs), [("schemaVersion", "int"), ("product", "str"),
+                                                   ("version", "str"), ("windowVisible", "bool"),
+                                                   ("processorReady", "bool"), ("topLevelWindowCount", "int"),
+                                                   ("normalQuitRequested", "bool"), ("pass", "bool")])
+                values = dict(pairs)
+                self.assertEqual(values["schemaVersion"], 1)
+                self.assertEqual(values["product"], "Sorvane")
+                self.assertEqual(values["version"], "2.13.3")
+                self.assertIs(values["windowVisible"], True)
+                self.assertIs(values["processorReady"], True)
+                self.assertGreaterEqual(values["topLevelWindowCount"], 1)
+                self.assertIs(values["pass"], True)
+                self.assert_crlf_only(raw)
+                self.assertEqual(os.listdir(os.path.dirname(report)), [os.path.basename(report)])
+                self.assert_quit_through_shutdown(app)
+
+    def test_report_folder_that_cannot_be_created_exits_1(self):
+        blocker = os.path.join(self.home, "blocker")
+        with open(blocker, "w") as f:
+            f.write("a file where a folder is needed")
+        for option in ("--release-smoke-report=", "--release-instance-owner-report="):
+            with self.subTest(option=option):
+                app = self.app(option + os.path.join(blocker, "sub", "report.json"))
+                self.assert_exit(app, 1, 15)
+                self.assertIn("Could not create the report folder", app.stderr_text())
+                self.assert_quit_through_shutdown(app)
+
+    def test_instance_owner_passes_when_a_second_launch_arrives(self):
+        report = os.path.join(self.home, "owner", "instance.json")
+        owner = self.app("--release-instance-owner-report=" + report, name="owner")
+
+        # The first report (final false) is written once the window is up.
+        self.assertTrue(harness.wait_until(lambda: os.path.exists(report) or owner.proc.poll() is not None, 15))
+        self.assertIsNone(owner.proc.poll(), owner.stderr_text())
+        self.assertEqual(harness.instance_lock_holder(), owner.pid)
+        _, first = read_report(report)
+        self.assertEqual([k for k, _ in first], INSTANCE_KEYS)
+        first = dict(first)
+        self.assertEqual(first["policy"], "single-instance-focus-existing")
+        self.assertIs(first["ownerReady"], True)
+        self.assertIs(first["final"], False)
+        self.assertIs(first["anotherInstanceObserved"], False)
+        self.assertIs(first["pass"], False)
+
+        second = self.app("--release-smoke-report=" + os.path.join(self.home, "second.json"), name="second")
+        self.assert_exit(second, 0, 10)
+        self.assert_exit(owner, 0, 8)
+        self.assertLess(owner.elapsed(), 9.5, "the owner waited for its timer instead of the second launch")
+
+        raw, pairs = read_report(report)
+        self.assertEqual([k for k, _ in pairs], INSTANCE_KEYS)
+        values = dict(pairs)
+        for key in ("ownerReady", "anotherInstanceObserved", "existingWindowFocused", "final", "pass"):
+            self.assertIs(values[key], True, key)
+        self.assert_crlf_only(raw)
+        # The second launch handed over its command line and ended: it wrote nothing of its own.
+        self.assertFalse(os.path.exists(os.path.join(self.home, "second.json")))
+
+    def test_instance_owner_without_a_second_launch_fails_after_ten_seconds(self):
+        report = os.path.join(self.home, "instance.json")
+        owner = self.app("--Release-Instance-Owner-Report=" + report)
+        self.assert_exit(owner, 1, 30)
+        self.assertGreaterEqual(owner.elapsed(), 9.5)
+
+        _, pairs = read_report(report)
+        values = dict(pairs)
+        self.assertIs(values["final"], True)
+        self.assertIs(values["ownerReady"], True)
+        self.assertIs(values["anotherInstanceObserved"], False)
+        self.assertIs(values["existingWindowFocused"], False)
+        self.assertIs(values["pass"], False)
+        self.assert_quit_through_shutdown(owner)
+
+    def test_sigterm_quits_through_shutdown_and_jack_is_chosen(self):
+        # An ALSA device JUCE lists (ALSA comes first in JUCE's order), as on a machine with a sound card.
+        with open(os.path.join(self.home, ".asoundrc"), "w") as f:
+            f.write('pcm.sorvanetest {\n    type null\n    hint { show on description "Sorvane test device" }\n}\n')
+
+        with harness.JackServer(self.home) as jack:
+            app = self.app(jack=jack)
+            try:
+                self.assertTrue(harness.wait_until(
+                    lambda: app.proc.poll() is not None or "Sorvane:out_2" in (jack.lsp() or ""), 15),
+                    "no JACK ports; stderr:\n" + app.stderr_text())
+                self.wait_for_signal_handlers(app)
+
+                connections = jack.lsp("-c")
+                self.assertIn("Sorvane:out_1\n   system:playback_1", connections)
+                self.assertIn("Sorvane:out_2\n   system:playback_2", connections)
+                self.assertNotIn("Sorvane:in_", connections, "the app must open no inputs")
+
+                app.proc.send_signal(signal.SIGTERM)
+                self.assert_exit(app, 0, 15)
+            finally:
+                # A client must leave before its server, or JACK leaves its semaphore in /dev/shm.
+                harness.stop_process(app.proc)
+
+        settings = self.assert_quit_through_shutdown(app)
+        setup = settings.get("audioSetup")
+        self.assertEqual(getattr(setup, "tag", None), "DEVICESETUP", "no audio setup saved: %r" % setup)
+        self.assertEqual(setup.get("deviceType"), "JACK")
+        self.assertEqual(setup.get("audioOutputDeviceName"), "system")
+
+    def test_sigint_quits_through_shutdown(self):
+        app = self.app()
+        self.wait_for_signal_handlers(app)
+        app.proc.send_signal(signal.SIGINT)
+        self.assert_exit(app, 0, 15)
+        self.assert_quit_through_shutdown(app)
+
+    def test_without_a_display_the_smoke_report_fails_instead_of_a_crash(self):
+        report = os.path.join(self.home, "smoke.json")
+        app = self.app("--release-smoke-report=" + report, display=harness.display_without_server())
+        self.assert_exit(app, 1, 15)
+        self.assertIn("no display", app.stderr_text())
+        values = dict(read_report(report)[1])
+        self.assertIs(values["windowVisible"], False)
+        self.assertIs(values["processorReady"], False)
+        self.assertIs(values["pass"], False)
+
+    def test_workflow_report_fails_clearly(self):
+        report = os.path.join(self.home, "workflow.json")
+        app = self.app("--release-workflow-report=" + report)
+        self.assert_exit(app, 1, 15)
+        self.assertIn("release workflow is not part of this build", app.stderr_text())
+        self.assertFalse(os.path.exists(report))
+
+
+def main(argv):
+    global APP
+    harness.exit_cleanly_on_sigterm()
+    if len(argv) < 3 or argv[1] != "--app":
+        print(__doc__, file=sys.stderr)
+        return 2
+    APP = os.path.abspath(argv[2])
+    program = unittest.main(argv=[argv[0], "-v", *argv[3:]], exit=False)
+    return 0 if program.result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
