@@ -1,4 +1,5 @@
 #include "editor/AppearanceSelector.h"
+#include "editor/SettingsLocation.h"
 
 #include "editor/InterfaceTheme.h"
 
@@ -69,16 +70,7 @@ juce::PropertiesFile::Options AppearanceSelector::options(const juce::String& na
 
 juce::File AppearanceSelector::settingsFile(const juce::String& name)
 {
-    const auto o = options(name);
-#if JUCE_MAC
-    return o.getDefaultFile();
-#else
-    // JUCE's default here is a folder straight in the home directory; the user's application data
-    // folder is the counterpart of the Mac's Application Support.
-    return juce::File::getSpecialLocation(juce::File::userApplicationDataDirectory)
-        .getChildFile(o.folderName)
-        .getChildFile(o.applicationName + o.filenameSuffix);
-#endif
+    return knurlkit::settingsFileFor(options(name));
 }
 
 int AppearanceSelector::readStoredTheme() const

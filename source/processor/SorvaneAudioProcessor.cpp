@@ -1,5 +1,6 @@
 #include "processor/SorvaneAudioProcessor.h"
 #include "processor/ParameterState.h"
+#include "editor/SorvaneAudioProcessorEditor.h"
 
 #include <cmath>
 
@@ -123,7 +124,7 @@ void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
 
 juce::AudioProcessorEditor* SorvaneAudioProcessor::createEditor()
 {
-    return new juce::GenericAudioProcessorEditor(*this);
+    return new SorvaneAudioProcessorEditor(*this);
 }
 
 //======================================================================================================
