@@ -966,8 +966,12 @@ void SorvaneAudioProcessorEditor::timerCallback()
         for (auto* b : {&source.play, &source.pause, &source.stop})
             b->setEnabled(false);
         source.play.setButtonText(playing ? "HOST PLAYING" : "HOST STOPPED");
-        kavix::ui::setColour(source.play, juce::TextButton::buttonColourId,
-                             playing ? pal::cyan : pal::violet);
+        if (!shownHostPlaying.has_value() || *shownHostPlaying != playing)
+        {
+            kavix::ui::setColour(source.play, juce::TextButton::buttonColourId,
+                                 playing ? pal::cyan : pal::violet);
+            shownHostPlaying = playing;
+        }
         status = "HOST TRANSPORT CONTROLS PLAYBACK";
         statusColour = playing ? pal::cyan : pal::cream.withAlpha((juce::uint8)0x94);
     }
@@ -979,5 +983,10 @@ void SorvaneAudioProcessorEditor::timerCallback()
     }
     if (source.status.getText() != status)
         source.status.setText(status, juce::dontSendNotification);
-    kavix::ui::setColour(source.status, juce::Label::textColourId, statusColour);
+    // Setting a colour repaints, so an idle window only does it on change.
+    if (statusColour != shownStatusColour)
+    {
+        kavix::ui::setColour(source.status, juce::Label::textColourId, statusColour);
+        shownStatusColour = statusColour;
+    }
 }

@@ -13,6 +13,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 // The processor's window: Studio Mode (the complete sound-design surface) and Tressel Mode (the
@@ -117,6 +118,8 @@ private:
     std::vector<Registered> registered;
 
     knurlkit::juce_utilities::LastDirectoryStore editorSettings;
+    juce::Colour shownStatusColour;
+    std::optional<bool> shownHostPlaying;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(SorvaneAudioProcessorEditor)
 };
