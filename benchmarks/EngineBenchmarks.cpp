@@ -1,5 +1,6 @@
 // Engine throughput as a real-time factor (seconds of audio per CPU second), next to a floor that
 // makes only the transcendental calls the chain makes per frame.
+#include "EngineTestSupport.h"
 #include "dsp/SorvaneEngine.h"
 #include "processor/SorvaneAudioProcessor.h"
 
@@ -18,37 +19,6 @@ sorvane::DspSettings defaultSettings()
     SorvaneAudioProcessor processor;
     juce::AudioProcessor::setTypeOfNextNewPlugin(juce::AudioProcessor::wrapperType_Undefined);
     return processor.readSettings();
-}
-
-// Every amount at 50 % or more, fracture events running, a synced delay.
-sorvane::DspSettings everyStageActive()
-{
-    sorvane::DspSettings s;
-    s.inputDb = 3;
-    s.drive = 0.6f;
-    s.crush = 0.5f;
-    s.reduce = 4;
-    s.ring = 0.5f;
-    s.ringFreq = 310;
-    s.resonance = 0.6f;
-    s.resFreq = 660;
-    s.resDecay = 0.7f;
-    s.glitch = 0.9f;
-    s.division = 3;
-    s.reverse = 0.5f;
-    s.delay = 0.6f;
-    s.delaySync = 10;
-    s.feedback = 0.6f;
-    s.tone = 9000;
-    s.spectralWave = 0.7f;
-    s.spectralRate = 2.5f;
-    s.dimension = 0.6f;
-    s.fold = 0.5f;
-    s.spark = 0.6f;
-    s.chaos = 0.6f;
-    s.mix = 1;
-    s.matchSourceLevel = true;
-    return s;
 }
 
 juce::AudioBuffer<float> sourceAudio(double rate)
@@ -72,7 +42,7 @@ void BM_Engine(benchmark::State& state)
 {
     const double rate = sampleRates[state.range(0)];
     const int blockSize = (int)state.range(1);
-    auto settings = state.range(3) == 0 ? defaultSettings() : everyStageActive();
+    auto settings = state.range(3) == 0 ? defaultSettings() : sorvane::test::everyStageActive();
     settings.audioQuality = (int)state.range(2);
 
     sorvane::SorvaneEngine engine;

@@ -713,17 +713,7 @@ void SorvaneAudioProcessorEditor::setStatusMessage(const juce::String& message, 
 }
 
 //======================================================================================================
-juce::Rectangle<int> SorvaneAudioProcessorEditor::getAnimatedVisualBounds() const
-{
-    sorvane::EditorLayoutInput in;
-    in.width = getWidth();
-    in.height = getHeight();
-    in.tresselMode = tresselModeActive;
-    in.standalone = isStandalone();
-    return sorvane::computeEditorLayout(in).visual;
-}
-
-void SorvaneAudioProcessorEditor::resized()
+sorvane::EditorLayout SorvaneAudioProcessorEditor::currentLayout() const
 {
     sorvane::EditorLayoutInput in;
     in.width = getWidth();
@@ -732,7 +722,17 @@ void SorvaneAudioProcessorEditor::resized()
     in.standalone = isStandalone();
     for (int s = 0; s < 4; ++s)
         in.knobsPerSection[(size_t)s] = (int)std::count(knobSections.begin(), knobSections.end(), s);
-    applyLayout(sorvane::computeEditorLayout(in));
+    return sorvane::computeEditorLayout(in);
+}
+
+juce::Rectangle<int> SorvaneAudioProcessorEditor::getAnimatedVisualBounds() const
+{
+    return currentLayout().visual;
+}
+
+void SorvaneAudioProcessorEditor::resized()
+{
+    applyLayout(currentLayout());
 }
 
 void SorvaneAudioProcessorEditor::applyLayout(const sorvane::EditorLayout& l)
@@ -846,12 +846,7 @@ void SorvaneAudioProcessorEditor::paint(juce::Graphics& g)
     const auto theme = kavix::ui::themeFor(*this);
     g.fillAll(kavix::ui::colourFor(theme, pal::ink));
 
-    sorvane::EditorLayoutInput in;
-    in.width = getWidth();
-    in.height = getHeight();
-    in.tresselMode = tresselModeActive;
-    in.standalone = isStandalone();
-    const auto layout = sorvane::computeEditorLayout(in);
+    const auto layout = currentLayout();
 
     g.setColour(kavix::ui::colourFor(theme, pal::cream));
     g.setFont(juce::Font(20.0f, juce::Font::bold));

@@ -66,6 +66,7 @@ private:
     void buildModeCombos();
     void updateIntensityTexts();
     void applyVisibility();
+    sorvane::EditorLayout currentLayout() const;
     void applyLayout(const sorvane::EditorLayout& layout);
     void synchroniseControls();
     void writeKnobLocks();
