@@ -2,7 +2,6 @@
 #include "editor/Palette.h"
 #include "editor/InterfaceTheme.h"
 #include "editor/KnobLocks.h"
-#include "workflow/TresselPersonalityNames.h"
 
 namespace
 {
