@@ -122,6 +122,30 @@ void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
     suppressProjectDirty.store(false);
 }
 
+sorvane::SampleLoadEstimate SorvaneAudioProcessor::preflightSample(const juce::File& file,
+                                                                   juce::String& error)
+{
+    return sources.preflight(file, error);
+}
+
+bool SorvaneAudioProcessor::requestSampleLoad(const juce::File& file, juce::String& error, bool preserveRange)
+{
+    return sources.requestLoad(file, error, preserveRange);
+}
+
+void SorvaneAudioProcessor::cancelSampleLoad()
+{
+    sources.cancel();
+}
+
+void SorvaneAudioProcessor::clearLoadedSample()
+{
+    sources.cancel();
+    parameters.state.removeProperty("samplePath", nullptr);
+    parameters.state.removeProperty("sampleName", nullptr);
+    sources.clear();
+}
+
 juce::AudioProcessorEditor* SorvaneAudioProcessor::createEditor()
 {
     return new SorvaneAudioProcessorEditor(*this);
@@ -148,6 +172,8 @@ void SorvaneAudioProcessor::prepareToPlay(double sampleRate, int samplesPerBlock
     dryBuffer.clear();
     dryBufferHoldsSilence = true;
 
+    player.prepare(deviceSampleRate);
+    sources.setAudioActive(nullptr);
     engine.prepare(deviceSampleRate, getTotalNumOutputChannels(), samplesPerBlock);
 
     transport.clear();
@@ -196,6 +222,18 @@ void SorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
     {
         clearMeters();
         return;
+    }
+
+    // The stand-alone app plays its loaded source in place of the (absent) device input.
+    if (wrapperType == wrapperType_Standalone)
+    {
+        const auto* published = sources.beginAudioRead();
+        if (published != nullptr || player.getVoiceSample() != nullptr)
+        {
+            player.render(buffer, published, sourceState);
+            sources.setAudioActive(player.getVoiceSample());
+        }
+        sources.endAudioRead();
     }
 
     // Tempo and transport

@@ -7,6 +7,9 @@
 #include "processor/PublishedMeters.h"
 #include "processor/SettingsReader.h"
 #include "processor/TransportTracker.h"
+#include "transport/SourceLibrary.h"
+#include "transport/SourcePlayer.h"
+#include "transport/SourceTransport.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
@@ -60,6 +63,18 @@ public:
     juce::ValueTree captureParameterSnapshot();
     void applyParameterSnapshot(const juce::ValueTree& tree);
 
+    // Sources (stand-alone): loading, publication and transport.
+    using LoadedSample = sorvane::LoadedSample;
+    sorvane::SampleLoadEstimate preflightSample(const juce::File& file, juce::String& error);
+    bool requestSampleLoad(const juce::File& file, juce::String& error, bool preserveRange);
+    void cancelSampleLoad();
+    void clearLoadedSample();
+    sorvane::CreatorPreparationSnapshot getSampleLoadSnapshot() { return sources.snapshot(); }
+    juce::String getLoadedSampleName() { return sources.getLoadedSampleName(); }
+    sorvane::SourceLibrary& getSourceLibrary() noexcept { return sources; }
+    sorvane::SourceTransport& getSourceTransport() noexcept { return sourceTransport; }
+    sorvane::TransportState& getTransportState() noexcept { return sourceState; }
+
     juce::AudioProcessorValueTreeState& getParameterState() noexcept { return parameters; }
     const sorvane::RawParameterValues& getRawParameterValues() const noexcept { return rawParameterValues; }
     const sorvane::SorvaneEngine& getEngine() const noexcept { return engine; }
@@ -98,6 +113,13 @@ private:
     std::atomic<bool> resetRequested{false};
 
     sorvane::PublishedMeters publishedEngineMeters;
+
+    sorvane::TransportState sourceState;
+    sorvane::SourcePlayer player;
+    // Declared last of the source members: its jobs are cancelled and joined before the rest goes.
+    sorvane::SourceLibrary sources{sourceState, [this] { markProjectDirty(); }};
+    sorvane::SourceTransport sourceTransport{sourceState, sources, wrapperType == wrapperType_Standalone,
+                                             [this] { markProjectDirty(); }};
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(SorvaneAudioProcessor)
 };

@@ -5,12 +5,14 @@
 namespace sorvane
 {
 // A decoded source, immutable once published. The audio thread reads it through a raw pointer
-// whose lifetime the publication slots guarantee.
+// whose lifetime the publication slots guarantee; everyone else holds a shared reference.
 struct LoadedSample
 {
     juce::AudioBuffer<float> audio;
     double sampleRate = 0.0;
     juce::String name;
+    juce::String path;
+    juce::String fingerprint;
 
     juce::int64 getNumFrames() const noexcept { return audio.getNumSamples(); }
 };

@@ -1,0 +1,171 @@
+#include "transport/SourceLibrary.h"
+
+namespace sorvane
+{
+SourceLibrary::SourceLibrary(TransportState& transportToUse, std::function<void()> markModified)
+    : transport(transportToUse), markProjectModified(std::move(markModified))
+{
+    formats.registerBasicFormats();
+}
+
+SourceLibrary::~SourceLibrary()
+{
+    std::lock_guard<std::mutex> lock(jobsMutex);
+    requestCancelOfAllJobs();
+    jobs.clear(); // each job waits for its thread
+}
+
+SampleLoadEstimate SourceLibrary::preflight(const juce::File& file, juce::String& error)
+{
+    error.clear();
+    if (file.getFullPathName().isEmpty() || !file.existsAsFile())
+    {
+        error = "The selected sample does not exist.";
+        return {};
+    }
+
+    std::unique_ptr<juce::AudioFormatReader> reader(formats.createReaderFor(file));
+    if (reader == nullptr)
+    {
+        error = "Sorvane could not read this audio file header.";
+        return {};
+    }
+
+    auto estimate =
+        evaluateSampleLoad(reader->lengthInSamples, reader->sampleRate, (std::int64_t)reader->numChannels);
+    if (estimate.policy == SampleLoadPolicy::REJECT_FOR_BOUNDED_MEMORY)
+        error = estimate.message;
+    return estimate;
+}
+
+void SourceLibrary::requestCancelOfAllJobs()
+{
+    for (auto& job : jobs)
+        job->requestCancel();
+}
+
+bool SourceLibrary::requestLoad(const juce::File& file, juce::String& error, bool preserveRange)
+{
+    if (preflight(file, error).policy == SampleLoadPolicy::REJECT_FOR_BOUNDED_MEMORY)
+        return false;
+
+    const auto generation = ++loadGeneration;
+    auto job = std::make_unique<SourceLoadJob>(*this, file, generation, preserveRange);
+
+    std::lock_guard<std::mutex> lock(jobsMutex);
+    requestCancelOfAllJobs();
+    jobs.erase(
+        std::remove_if(jobs.begin(), jobs.end(), [](const auto& j) { return isTerminal(j->getState()); }),
+        jobs.end());
+
+    job->markStarted("Checking source header and bounded decoded-memory estimate.");
+    if (!job->startThread(juce::Thread::Priority::normal))
+    {
+        error = "Could not start the owned source-preparation worker.";
+        return false;
+    }
+    jobs.push_back(std::move(job));
+    error.clear();
+    return true;
+}
+
+void SourceLibrary::cancel()
+{
+    ++loadGeneration;
+    std::lock_guard<std::mutex> lock(jobsMutex);
+    requestCancelOfAllJobs();
+}
+
+void SourceLibrary::clear()
+{
+    cancel();
+    transport.playing.store(false);
+    transport.playheadSamples.store(0.0);
+    transport.restartRequested.store(false);
+    transport.rangeStart.store(0.0);
+    transport.rangeEnd.store(1.0);
+    transport.looping.store(true);
+    transport.zeroSnap.store(false);
+    publish(nullptr);
+    markProjectModified();
+}
+
+void SourceLibrary::publish(std::shared_ptr<const LoadedSample> next)
+{
+    std::lock_guard<std::mutex> lock(sampleMutex);
+    const auto* previous = publishedSample.exchange(next.get());
+    if (currentSample != nullptr && currentSample.get() == previous)
+        retiredSamples.push_back(std::move(currentSample));
+    currentSample = std::move(next);
+    reclaimRetired();
+}
+
+void SourceLibrary::publishPreparedSource(std::shared_ptr<const LoadedSample> sample, bool preserveRange)
+{
+    transport.playing.store(false);
+    transport.playheadSamples.store(0.0);
+    transport.restartRequested.store(false);
+    if (!preserveRange)
+    {
+        transport.rangeStart.store(0.0);
+        transport.rangeEnd.store(1.0);
+        transport.looping.store(true);
+        transport.zeroSnap.store(false);
+    }
+    publish(std::move(sample));
+    markProjectModified();
+}
+
+void SourceLibrary::reclaimRetired()
+{
+    const auto* reading = audioReadingSlot.load();
+    const auto* active = audioActiveSlot.load();
+    retiredSamples.erase(std::remove_if(retiredSamples.begin(), retiredSamples.end(),
+                                        [reading, active](const auto& s)
+                                        { return s.get() != reading && s.get() != active; }),
+                         retiredSamples.end());
+}
+
+const LoadedSample* SourceLibrary::beginAudioRead() noexcept
+{
+    // Announce, then confirm nothing was retired in between; only a confirmed pointer is read.
+    auto* sample = publishedSample.load();
+    for (;;)
+    {
+        audioReadingSlot.store(sample);
+        auto* again = publishedSample.load();
+        if (again == sample)
+            return sample;
+        sample = again;
+    }
+}
+
+CreatorPreparationSnapshot SourceLibrary::snapshot()
+{
+    std::lock_guard<std::mutex> lock(jobsMutex);
+    while (jobs.size() >= 2 && isTerminal(jobs.front()->getState()))
+        jobs.erase(jobs.begin());
+    if (jobs.empty())
+        return {};
+    return jobs.back()->describe();
+}
+
+juce::String SourceLibrary::getLoadedSampleName()
+{
+    std::lock_guard<std::mutex> lock(sampleMutex);
+    reclaimRetired();
+    return currentSample != nullptr ? currentSample->name : juce::String();
+}
+
+std::shared_ptr<const LoadedSample> SourceLibrary::getCurrentSample()
+{
+    std::lock_guard<std::mutex> lock(sampleMutex);
+    return currentSample;
+}
+
+size_t SourceLibrary::getRetiredCount()
+{
+    std::lock_guard<std::mutex> lock(sampleMutex);
+    return retiredSamples.size();
+}
+} // namespace sorvane

@@ -1,0 +1,180 @@
+#include "transport/SourceLoadJob.h"
+#include "transport/SampleLoadEstimate.h"
+#include "transport/SourceFingerprint.h"
+#include "transport/SourceLibrary.h"
+
+#include <juce_audio_formats/juce_audio_formats.h>
+
+namespace sorvane
+{
+namespace
+{
+double now() noexcept
+{
+    return juce::Time::getMillisecondCounterHiRes();
+}
+constexpr int decodeBlockFrames = 65536;
+} // namespace
+
+SourceLoadJob::SourceLoadJob(SourceLibrary& ownerToUse, juce::File file, std::uint64_t generationToUse,
+                             bool preserve)
+    : juce::Thread("Sorvane source preparation"), owner(ownerToUse), sourceFile(std::move(file)),
+      generation(generationToUse), preserveRange(preserve), sizeAtRequest(sourceFile.getSize())
+{
+}
+
+SourceLoadJob::~SourceLoadJob()
+{
+    requestCancel();
+    stopThread(3000);
+}
+
+void SourceLoadJob::requestCancel()
+{
+    double expected = 0.0;
+    cancelRequestedAtMilliseconds.compare_exchange_strong(expected, now());
+    cancelRequested.store(true);
+    signalThreadShouldExit();
+}
+
+void SourceLoadJob::markStarted(const juce::String& startMessage)
+{
+    startMilliseconds = now();
+    state.store(PreparationState::Checking);
+    setMessage(startMessage);
+}
+
+void SourceLoadJob::setMessage(const juce::String& text)
+{
+    const juce::ScopedLock lock(messageLock);
+    message = text;
+}
+
+void SourceLoadJob::recordFinishedMetrics()
+{
+    const double end = now();
+    elapsedMilliseconds.store(std::max(0.0, end - startMilliseconds));
+    if (const double cancelledAt = cancelRequestedAtMilliseconds.load(); cancelledAt > 0.0)
+        cancelLatencyMilliseconds.store(std::max(0.0, end - cancelledAt));
+}
+
+void SourceLoadJob::fail(const juce::String& text)
+{
+    setMessage(text);
+    recordFinishedMetrics();
+    state.store(PreparationState::Failed);
+}
+
+void SourceLoadJob::finishCancelled()
+{
+    setMessage("Source preparation cancelled; the previous source was preserved.");
+    recordFinishedMetrics();
+    state.store(PreparationState::Cancelled);
+}
+
+std::shared_ptr<LoadedSample> SourceLoadJob::decode()
+{
+    juce::AudioFormatManager formats;
+    formats.registerBasicFormats();
+    std::unique_ptr<juce::AudioFormatReader> reader(formats.createReaderFor(sourceFile));
+    if (reader == nullptr || reader->lengthInSamples <= 0 || reader->numChannels <= 0)
+    {
+        fail("Sorvane could not read this audio file.");
+        return nullptr;
+    }
+
+    const auto estimate =
+        evaluateSampleLoad(reader->lengthInSamples, reader->sampleRate, (std::int64_t)reader->numChannels);
+    decodedBytes.store(estimate.decodedBytes);
+    peakEstimateBytes.store(estimate.peakJobBytes);
+    if (estimate.policy == SampleLoadPolicy::REJECT_FOR_BOUNDED_MEMORY)
+    {
+        fail(estimate.message);
+        return nullptr;
+    }
+
+    if (isCancelled())
+    {
+        finishCancelled();
+        return nullptr;
+    }
+
+    const auto frames = (int)reader->lengthInSamples;
+    std::shared_ptr<LoadedSample> sample;
+    try
+    {
+        sample = std::make_shared<LoadedSample>();
+        sample->audio.setSize(estimate.channels, frames);
+    }
+    catch (const std::bad_alloc&)
+    {
+        fail("Not enough memory to decode this source; the current source was preserved.");
+        return nullptr;
+    }
+    sample->sampleRate = reader->sampleRate;
+    sample->name = sourceFile.getFileName();
+    sample->path = sourceFile.getFullPathName();
+    sample->fingerprint = createSourceFingerprint(sourceFile);
+
+    reservedBytes.store(estimate.peakJobBytes);
+    state.store(PreparationState::Decoding);
+    setMessage("Decoding source outside the audio and message callbacks.");
+
+    for (int offset = 0; offset < frames; offset += decodeBlockFrames)
+    {
+        if (isCancelled())
+        {
+            finishCancelled();
+            return nullptr;
+        }
+        const int count = std::min(decodeBlockFrames, frames - offset);
+        if (!reader->read(&sample->audio, offset, count, offset, true, true) || !sourceFile.existsAsFile() ||
+            sourceFile.getSize() != sizeAtRequest)
+        {
+            setMessage("Sorvane could not decode this audio file; the current source was preserved.");
+            recordFinishedMetrics();
+            state.store(PreparationState::Failed);
+            return nullptr;
+        }
+        progress.store((float)(offset + count) * 0.8f / (float)frames);
+    }
+    return sample;
+}
+
+void SourceLoadJob::run()
+{
+    auto sample = decode();
+    if (sample == nullptr)
+        return;
+
+    // A superseded job never publishes.
+    if (isCancelled() || !owner.isCurrentGeneration(generation))
+    {
+        finishCancelled();
+        return;
+    }
+
+    owner.publishPreparedSource(std::move(sample), preserveRange);
+    progress.store(1.0f);
+    setMessage("Source prepared and atomically published.");
+    recordFinishedMetrics();
+    state.store(PreparationState::Published);
+}
+
+CreatorPreparationSnapshot SourceLoadJob::describe() const
+{
+    CreatorPreparationSnapshot s;
+    s.state = (std::int32_t)state.load();
+    s.generation = generation;
+    s.progress = progress.load();
+    const juce::ScopedLock lock(messageLock);
+    s.sourcePath = sourceFile.getFullPathName();
+    s.decodedBytes = decodedBytes.load();
+    s.peakEstimateBytes = peakEstimateBytes.load();
+    s.reservedBytes = reservedBytes.load();
+    s.elapsedMilliseconds = elapsedMilliseconds.load();
+    s.cancelLatencyMilliseconds = cancelLatencyMilliseconds.load();
+    s.message = message;
+    return s;
+}
+} // namespace sorvane

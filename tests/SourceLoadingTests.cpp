@@ -1,0 +1,430 @@
+#include "EditorTestSupport.h"
+#include "TestSupport.h"
+
+#include "transport/SampleLoadEstimate.h"
+#include "transport/SourceFingerprint.h"
+#include "transport/SourceLibrary.h"
+
+#include <gtest/gtest.h>
+
+#include <juce_audio_formats/juce_audio_formats.h>
+
+#include <filesystem>
+#include <random>
+#include <thread>
+
+using namespace sorvane;
+
+namespace
+{
+struct TemporaryFolder
+{
+    TemporaryFolder()
+        : folder(juce::File::getSpecialLocation(juce::File::tempDirectory)
+                     .getNonexistentChildFile("sorvane-sources", ""))
+    {
+        folder.createDirectory();
+    }
+    ~TemporaryFolder() { folder.deleteRecursively(); }
+    juce::File folder;
+};
+
+juce::File writeWav(const juce::File& file, int frames, double rate, int channels, float frequency = 440.0f,
+                    float amplitude = 0.5f)
+{
+    file.deleteFile();
+    auto stream = std::make_unique<juce::FileOutputStream>(file);
+    juce::WavAudioFormat wav;
+    std::unique_ptr<juce::AudioFormatWriter> writer(
+        wav.createWriterFor(stream.release(), rate, (unsigned)channels, 24, {}, 0));
+    juce::AudioBuffer<float> audio(channels, frames);
+    for (int c = 0; c < channels; ++c)
+        for (int i = 0; i < frames; ++i)
+            audio.setSample(c, i, amplitude * (float)std::sin(2.0 * M_PI * frequency * i / rate + c));
+    writer->writeFromAudioSampleBuffer(audio, 0, frames);
+    return file;
+}
+
+template <typename Predicate>
+bool waitFor(Predicate done, int milliseconds = 10000)
+{
+    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32)milliseconds;
+    while (!done())
+    {
+        if (juce::Time::getMillisecondCounter() > end)
+            return false;
+        juce::Thread::sleep(2);
+    }
+    return true;
+}
+
+struct Library
+{
+    TransportState transport;
+    int modified = 0;
+    SourceLibrary library{transport, [this] { ++modified; }};
+
+    CreatorPreparationSnapshot waitForEnd()
+    {
+        CreatorPreparationSnapshot s;
+        waitFor(
+            [&]
+            {
+                s = library.snapshot();
+                return s.state >= 4;
+            });
+        return s;
+    }
+};
+} // namespace
+
+TEST(SampleLoadEstimate, PolicyTable)
+{
+    struct Case
+    {
+        std::int64_t frames;
+        double rate;
+        std::int64_t channels;
+        SampleLoadPolicy policy;
+    };
+    using P = SampleLoadPolicy;
+    const Case cases[] = {
+        {7938000, 44100, 2, P::DECODE_IN_MEMORY},                     // 180 s
+        {(std::int64_t)(599.9 * 1000), 1000, 1, P::DECODE_IN_MEMORY}, // 599.9 s
+        {600 * 1000, 1000, 1, P::WARN_BEFORE_DECODE},                 // 600 s
+        {7200 * 1000, 1000, 1, P::WARN_BEFORE_DECODE},                // exactly 2 hours
+        {7200001, 1000, 1, P::REJECT_FOR_BOUNDED_MEMORY},             // 7,200.001 s
+        {67108863, 1000000, 1, P::DECODE_IN_MEMORY},                  // just under 256 MiB
+        {67108864, 1000000, 1, P::WARN_BEFORE_DECODE},
+        {67108864, 1000000, 2, P::WARN_BEFORE_DECODE},            // exactly 134,217,728 samples
+        {67108864 + 1, 1000000, 6, P::REJECT_FOR_BOUNDED_MEMORY}, // 134,217,730: six channels count two
+        {134217729, 1000000, 1, P::REJECT_FOR_BOUNDED_MEMORY},
+        {0, 44100, 2, P::REJECT_FOR_BOUNDED_MEMORY},
+        {100, 0.0, 2, P::REJECT_FOR_BOUNDED_MEMORY},
+        {100, std::numeric_limits<double>::quiet_NaN(), 2, P::REJECT_FOR_BOUNDED_MEMORY},
+        {100, 44100, 0, P::REJECT_FOR_BOUNDED_MEMORY},
+        {100, std::numeric_limits<double>::denorm_min(), 1,
+         P::REJECT_FOR_BOUNDED_MEMORY}, // valid header, absurd length
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(evaluateSampleLoad(c.frames, c.rate, c.channels).policy, c.policy)
+            << c.frames << " frames at " << c.rate << " Hz, " << c.channels << " channels";
+
+    const auto six = evaluateSampleLoad(1000, 1000, 6);
+    EXPECT_EQ(six.channels, 2);
+    EXPECT_EQ(six.decodedBytes, 8000u);
+    EXPECT_EQ(six.peakJobBytes, 8000u + 2097152u);
+}
+
+TEST(SampleLoadEstimate, MessagesAreExact)
+{
+    EXPECT_EQ(evaluateSampleLoad(7938000, 44100, 2).message,
+              "Decoded-memory estimate: 60.6 MB; bounded peak job estimate: 62.6 MB.");
+    EXPECT_EQ(evaluateSampleLoad(0, 44100, 2).message,
+              "The audio header does not contain a valid duration, rate, or channel count.");
+    EXPECT_EQ(
+        evaluateSampleLoad(48000 * 900, 48000, 2).message,
+        "This source will decode to approximately 329.6 MB with a bounded peak job estimate of 331.6 MB and "
+        "remain in memory (15.0 minutes).");
+    EXPECT_EQ(evaluateSampleLoad((std::int64_t)48000 * 7300, 48000, 1).message,
+              "The source would decode to 1336.7 MB for 121.7 minutes, exceeding Sorvane's 2-hour / 512 MB "
+              "in-memory limit.");
+    EXPECT_EQ(evaluateSampleLoad(std::numeric_limits<std::int64_t>::max(), 48000, 2).message,
+              "The decoded-memory estimate overflowed the supported range.");
+}
+
+namespace
+{
+// Written out independently: FNV-1a over the size bytes, the head and (for larger files) the tail.
+juce::String referenceFingerprint(const juce::MemoryBlock& bytes)
+{
+    std::uint64_t h = 0x14650fb0739d0383ULL;
+    const auto size = (std::uint64_t)bytes.getSize();
+    const auto eat = [&h](std::uint8_t b) { h = (h ^ b) * 0x100000001b3ULL; };
+    for (int i = 0; i < 8; ++i)
+        eat((std::uint8_t)(size >> (8 * i)));
+    const auto* data = static_cast<const std::uint8_t*>(bytes.getData());
+    for (std::uint64_t i = 0; i < std::min<std::uint64_t>(size, 65536); ++i)
+        eat(data[i]);
+    if (size >= 65537)
+        for (std::uint64_t i = size - 65536; i < size; ++i)
+            eat(data[i]);
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", (unsigned long long)h);
+    return juce::String(text) + ":" + juce::String((juce::int64)size);
+}
+} // namespace
+
+TEST(SourceFingerprint, MatchesAnIndependentHashAtEverySizeBoundary)
+{
+    TemporaryFolder temp;
+    std::mt19937 random(7);
+    for (const int size : {0, 1, 4095, 4096, 65535, 65536, 65537, 70000, 200000})
+    {
+        juce::MemoryBlock bytes((size_t)size);
+        for (int i = 0; i < size; ++i)
+            static_cast<std::uint8_t*>(bytes.getData())[i] = (std::uint8_t)random();
+        const auto file = temp.folder.getChildFile("f" + juce::String(size));
+        ASSERT_TRUE(size == 0 ? file.create().wasOk()
+                              : file.replaceWithData(bytes.getData(), bytes.getSize()));
+        const auto fingerprint = createSourceFingerprint(file);
+        EXPECT_EQ(fingerprint, referenceFingerprint(bytes)) << size;
+        EXPECT_EQ(fingerprint.upToFirstOccurrenceOf(":", false, false).length(), 16);
+    }
+    EXPECT_EQ(createSourceFingerprint(temp.folder.getChildFile("missing")), "");
+    EXPECT_EQ(createSourceFingerprint(temp.folder), "");
+
+    // Changing a middle byte of a large file is not seen; the head and tail are.
+    juce::MemoryBlock big(300000, true);
+    const auto file = temp.folder.getChildFile("big");
+    file.replaceWithData(big.getData(), big.getSize());
+    const auto before = createSourceFingerprint(file);
+    static_cast<char*>(big.getData())[150000] = 1;
+    file.replaceWithData(big.getData(), big.getSize());
+    EXPECT_EQ(createSourceFingerprint(file), before);
+    static_cast<char*>(big.getData())[299999] = 1;
+    file.replaceWithData(big.getData(), big.getSize());
+    EXPECT_NE(createSourceFingerprint(file), before);
+}
+
+TEST(SourceLoading, PreflightRefusesWithExactSentences)
+{
+    TemporaryFolder temp;
+    Library l;
+    struct Case
+    {
+        juce::File file;
+        const char* error;
+    };
+    const auto empty = temp.folder.getChildFile("empty.wav");
+    empty.create();
+    const auto text = temp.folder.getChildFile("notes.wav");
+    text.replaceWithText("this is not audio at all");
+    const auto truncatedHeader = temp.folder.getChildFile("header.wav");
+    truncatedHeader.replaceWithText("RIFF");
+    const Case cases[] = {
+        {temp.folder.getChildFile("missing.wav"), "The selected sample does not exist."},
+        {temp.folder, "The selected sample does not exist."},
+        {juce::File(), "The selected sample does not exist."},
+        {empty, "Sorvane could not read this audio file header."},
+        {text, "Sorvane could not read this audio file header."},
+        {truncatedHeader, "Sorvane could not read this audio file header."},
+    };
+    for (const auto& c : cases)
+    {
+        juce::String error = "stale";
+        const auto estimate = l.library.preflight(c.file, error);
+        EXPECT_EQ(estimate.policy, SampleLoadPolicy::REJECT_FOR_BOUNDED_MEMORY) << c.file.getFileName();
+        EXPECT_EQ(error, c.error) << c.file.getFileName();
+        EXPECT_FALSE(l.library.requestLoad(c.file, error, false));
+    }
+    EXPECT_EQ(l.library.snapshot().state, 0) << "a refused request lists no job";
+
+    const auto good = writeWav(temp.folder.getChildFile("ok.wav"), 48000, 48000, 2);
+    juce::String error = "stale";
+    EXPECT_EQ(l.library.preflight(good, error).policy, SampleLoadPolicy::DECODE_IN_MEMORY);
+    EXPECT_TRUE(error.isEmpty());
+}
+
+TEST(SourceLoading, LoadsDecodesAndPublishesAWav)
+{
+    TemporaryFolder temp;
+    Library l;
+    l.transport.rangeStart = 0.3;
+    l.transport.playing = true;
+    const auto file = writeWav(temp.folder.getChildFile("tone.wav"), 100000, 44100, 2);
+    juce::String error;
+    ASSERT_TRUE(l.library.requestLoad(file, error, false)) << error;
+    const auto s = l.waitForEnd();
+    EXPECT_EQ(s.state, (int)PreparationState::Published) << s.message;
+    EXPECT_EQ(s.message, "Source prepared and atomically published.");
+    EXPECT_EQ(s.progress, 1.0f);
+    EXPECT_EQ(s.decodedBytes, 100000u * 2 * 4);
+    EXPECT_EQ(s.sourcePath, file.getFullPathName());
+    EXPECT_EQ(s.generation, 1u);
+
+    const auto sample = l.library.getCurrentSample();
+    ASSERT_NE(sample, nullptr);
+    EXPECT_EQ(sample->getNumFrames(), 100000);
+    EXPECT_EQ(sample->audio.getNumChannels(), 2);
+    EXPECT_EQ(sample->sampleRate, 44100.0);
+    EXPECT_EQ(sample->name, "tone.wav");
+    EXPECT_EQ(sample->fingerprint, createSourceFingerprint(file));
+    EXPECT_NEAR(sample->audio.getSample(0, 25), 0.5f * std::sin(2.0 * M_PI * 440.0 * 25 / 44100.0), 1e-5);
+    EXPECT_EQ(l.library.getPublished(), sample.get());
+    EXPECT_EQ(l.library.getLoadedSampleName(), "tone.wav");
+
+    // Publication stops playback and resets the range; the project is marked modified.
+    EXPECT_FALSE(l.transport.playing.load());
+    EXPECT_EQ(l.transport.rangeStart.load(), 0.0);
+    EXPECT_GE(l.modified, 1);
+}
+
+TEST(SourceLoading, ANewerLoadSupersedesTheRunningOneAndCancelKeepsTheOldSource)
+{
+    TemporaryFolder temp;
+    Library l;
+    const auto first = writeWav(temp.folder.getChildFile("first.wav"), 48000, 48000, 1);
+    juce::String error;
+    ASSERT_TRUE(l.library.requestLoad(first, error, false));
+    ASSERT_EQ(l.waitForEnd().state, (int)PreparationState::Published);
+    const auto original = l.library.getCurrentSample();
+
+    // A long file so the first job is still decoding when the next request arrives.
+    const auto longFile = writeWav(temp.folder.getChildFile("long.wav"), 48000 * 240, 48000, 2);
+    const auto shortFile = writeWav(temp.folder.getChildFile("short.wav"), 4800, 48000, 2);
+    ASSERT_TRUE(l.library.requestLoad(longFile, error, false));
+    ASSERT_TRUE(l.library.requestLoad(shortFile, error, false));
+    const auto s = l.waitForEnd();
+    EXPECT_EQ(s.state, (int)PreparationState::Published);
+    EXPECT_EQ(s.sourcePath, shortFile.getFullPathName()) << "the snapshot reports the newest load";
+    EXPECT_EQ(l.library.getCurrentSample()->name, "short.wav");
+
+    // Cancelling a running load leaves the published source alone.
+    const auto published = l.library.getCurrentSample();
+    ASSERT_TRUE(l.library.requestLoad(longFile, error, false));
+    l.library.cancel();
+    const auto cancelled = l.waitForEnd();
+    EXPECT_EQ(cancelled.state, (int)PreparationState::Cancelled);
+    EXPECT_EQ(cancelled.message, "Source preparation cancelled; the previous source was preserved.");
+    EXPECT_LT(cancelled.cancelLatencyMilliseconds, 2000.0);
+    EXPECT_EQ(l.library.getCurrentSample(), published);
+    juce::ignoreUnused(original);
+}
+
+TEST(SourceLoading, FailuresLeaveThePublishedSourceAndRangeUntouched)
+{
+    TemporaryFolder temp;
+    Library l;
+    juce::String error;
+    const auto good = writeWav(temp.folder.getChildFile("good.wav"), 48000, 48000, 2);
+    ASSERT_TRUE(l.library.requestLoad(good, error, false));
+    ASSERT_EQ(l.waitForEnd().state, (int)PreparationState::Published);
+    const auto published = l.library.getCurrentSample();
+    l.transport.rangeStart = 0.2;
+
+    // A file deleted or cut short while it decodes fails; readers would otherwise pad it with silence.
+    for (const bool truncate : {false, true})
+    {
+        const auto victim = writeWav(temp.folder.getChildFile("victim.wav"), 48000 * 200, 48000, 2);
+        ASSERT_TRUE(l.library.requestLoad(victim, error, false));
+        if (truncate)
+            std::filesystem::resize_file(victim.getFullPathName().toStdString(), 100000);
+        else
+            victim.deleteFile();
+        const auto s = l.waitForEnd();
+        EXPECT_EQ(s.state, (int)PreparationState::Failed)
+            << s.message << (truncate ? " (truncated)" : " (deleted)") << " after " << s.elapsedMilliseconds
+            << " ms";
+        EXPECT_TRUE(s.message ==
+                        "Sorvane could not decode this audio file; the current source was preserved." ||
+                    s.message == "Sorvane could not read this audio file.")
+            << s.message;
+        EXPECT_EQ(l.library.getCurrentSample(), published);
+        EXPECT_EQ(l.transport.rangeStart.load(), 0.2);
+    }
+}
+
+TEST(SourceLoading, ClearUnloadsAndResetsTheTransport)
+{
+    TemporaryFolder temp;
+    Library l;
+    juce::String error;
+    ASSERT_TRUE(
+        l.library.requestLoad(writeWav(temp.folder.getChildFile("a.wav"), 4800, 48000, 1), error, false));
+    ASSERT_EQ(l.waitForEnd().state, (int)PreparationState::Published);
+    l.transport.rangeEnd = 0.5;
+    l.transport.looping = false;
+    l.library.clear();
+    EXPECT_EQ(l.library.getCurrentSample(), nullptr);
+    EXPECT_EQ(l.library.getPublished(), nullptr);
+    EXPECT_EQ(l.transport.rangeEnd.load(), 1.0);
+    EXPECT_TRUE(l.transport.looping.load());
+    EXPECT_EQ(l.library.getLoadedSampleName(), "");
+}
+
+TEST(SourceLoading, ARetiredSourceLivesUntilNoAudioSlotNamesIt)
+{
+    Library l;
+    auto a = std::make_shared<LoadedSample>();
+    auto b = std::make_shared<LoadedSample>();
+    std::weak_ptr<const LoadedSample> watchA = a;
+    l.library.publish(a);
+    a.reset();
+
+    // The audio thread announces A and its voice renders it.
+    ASSERT_EQ(l.library.beginAudioRead(), watchA.lock().get());
+    l.library.setAudioActive(watchA.lock().get());
+    l.library.publish(b);
+    EXPECT_FALSE(watchA.expired()) << "still named by both slots";
+    l.library.endAudioRead();
+    EXPECT_EQ(l.library.getLoadedSampleName(), "");
+    EXPECT_FALSE(watchA.expired()) << "the voice still fades it out";
+    l.library.setAudioActive(b.get());
+    l.library.getLoadedSampleName(); // the editor's polling reclaims
+    EXPECT_TRUE(watchA.expired());
+    EXPECT_EQ(l.library.getRetiredCount(), 0u);
+}
+
+TEST(SourceLoading, StressPublishCancelAndRenderConcurrently)
+{
+    TemporaryFolder temp;
+    Library l;
+    std::vector<juce::File> files;
+    for (int i = 0; i < 4; ++i)
+        files.push_back(
+            writeWav(temp.folder.getChildFile("s" + juce::String(i) + ".wav"), 2000 + 3000 * i, 48000, 2));
+
+    std::atomic<bool> running{true};
+    std::atomic<long> blocks{0};
+    std::thread audio(
+        [&]
+        {
+            // A simulated audio thread: announce, read every frame of the sample, release.
+            double sum = 0;
+            while (running.load())
+            {
+                if (const auto* s = l.library.beginAudioRead())
+                {
+                    l.library.setAudioActive(s);
+                    for (int c = 0; c < s->audio.getNumChannels(); ++c)
+                        for (int i = 0; i < s->audio.getNumSamples(); i += 7)
+                            sum += s->audio.getSample(c, i);
+                }
+                l.library.endAudioRead();
+                blocks.fetch_add(1);
+            }
+            l.library.setAudioActive(nullptr);
+            juce::ignoreUnused(sum);
+        });
+
+    std::mt19937 random(11);
+    juce::String error;
+    for (int round = 0; round < 200; ++round)
+    {
+        switch (random() % 5)
+        {
+        case 0:
+            l.library.cancel();
+            break;
+        case 1:
+            l.library.clear();
+            break;
+        case 2:
+            l.library.snapshot();
+            break;
+        default:
+            l.library.requestLoad(files[random() % files.size()], error, false);
+            break;
+        }
+        l.library.getLoadedSampleName();
+        if (round % 20 == 0)
+            juce::Thread::sleep(1);
+    }
+    l.waitForEnd();
+    running = false;
+    audio.join();
+    EXPECT_GT(blocks.load(), 0);
+    l.library.getLoadedSampleName();
+    EXPECT_EQ(l.library.getRetiredCount(), 0u) << "everything retired was reclaimed once the slots cleared";
+}
