@@ -162,10 +162,10 @@ TEST(MomentSuggestions, NearClippingInEveryWindowGivesNoSuggestion)
     // 10-second windows every 5 s; a marker at 7, 17, ... 57 s puts exactly one in every window.
     auto audio = sine(2, 60, rate, 100, 0.3f);
     for (int second = 7; second < 60; second += 10)
-        audio.setSample(1, (int)(second * rate), 2.0f);
+        audio.setSample(1, (int)(second * rate), 1.99f); // the other channel is at a zero: mix 0.995
     EXPECT_TRUE(suggestBestMoments(audio, rate, 5, nullptr).empty());
 
-    audio.setSample(1, (int)(7 * rate), 1.9f); // the two windows over 7 s now stay below 0.995
+    audio.setSample(1, (int)(7 * rate), 1.98f); // the two windows over 7 s now peak at 0.99
     const auto candidates = collectMomentCandidates(audio, rate, nullptr);
     ASSERT_EQ(candidates.size(), 2u);
     EXPECT_EQ(candidates[0].startSeconds, 0.0);

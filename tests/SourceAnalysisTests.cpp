@@ -137,6 +137,52 @@ TEST(SourceAnalysis, ReadsEveryFrameUpToAMillionAndDecimatesBeyond)
     }
 }
 
+TEST(SourceAnalysis, ZeroCrossingsNeedASignChangeLargerThanTheNoiseFloor)
+{
+    // Two-valued patterns; the first frame follows an implicit 0, which counts as positive.
+    struct Case
+    {
+        float even, odd;
+        bool everyFrameAfterTheFirstCrosses;
+    };
+    const Case cases[] = {{4e-6f, -4e-6f, false}, // a step of 8e-6 is below the 1e-5 floor
+                          {6e-6f, -6e-6f, true},
+                          {0.0f, -1e-3f, true}, // 0 is positive, so 0 to negative and back are crossings
+                          {0.0f, 1e-3f, false}};
+    const int frames = 1000;
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.even << ", " << c.odd);
+        juce::AudioBuffer<float> audio(1, frames);
+        for (int i = 0; i < frames; ++i)
+            audio.setSample(0, i, i % 2 ? c.odd : c.even);
+        const float expected = c.everyFrameAfterTheFirstCrosses ? (frames - 1) / (float)frames : 0.0f;
+        EXPECT_FLOAT_EQ(analyseSource(audio, rate, nullptr).zeroCrossingRate, expected);
+    }
+}
+
+TEST(SourceAnalysis, TransientStrengthOfAStepFollowsTheEnvelope)
+{
+    // A constant a from silence: after k frames the envelope is a (1 - 0.9975^k), and the excess
+    // a - 1.65 e lasts until the envelope passes a / 1.65.
+    const float a = 0.4f;
+    const int frames = 24000;
+    juce::AudioBuffer<float> audio(1, frames);
+    for (int i = 0; i < frames; ++i)
+        audio.setSample(0, i, a);
+
+    double excess = 0;
+    for (int k = 1; k <= frames; ++k)
+        excess += std::max(0.0, a - 1.65 * a * (1 - std::pow(0.9975, k)));
+    const double expected = excess / frames / a * 7;
+    ASSERT_LT(expected, 1.0);
+
+    const auto t = analyseSource(audio, rate, nullptr);
+    EXPECT_NEAR(t.transientStrength, expected, 1e-5);
+    EXPECT_FLOAT_EQ(t.crestFactor, 1.0f);
+    EXPECT_EQ(t.levelVariation, 0.0f);
+}
+
 TEST(SourceAnalysis, StereoWidthIsTheSideToMidRatio)
 {
     // Left = a x, right = b x: mid (a+b)/2 x, side (a-b)/2 x.
