@@ -29,7 +29,8 @@ class ChildDecoderProcess;
 // lengthInSamples is an upper bound, not an exact count: container durations of compressed files
 // are off by up to a codec frame (and ADTS durations are estimated from the bit rate), so a margin
 // is added. Frames between the real end and the bound read as silence; once the decoder has
-// finished, getDecodedFrameCount() reports the real length.
+// finished, getDecodedFrameCount() reports the real length. Should a stream still outrun the bound
+// (an ADTS estimate more than 5% short), frames past it are not delivered.
 //
 // Forward reads continue the running decoder; a read that starts before the current position
 // restarts it from the beginning. Memory stays at one fixed scratch block whatever is read.
