@@ -1,5 +1,6 @@
 #include "transport/SourcePlayer.h"
 #include "transport/SourceRange.h"
+#include "transport/SourceTransport.h"
 
 #include <gtest/gtest.h>
 
@@ -252,4 +253,84 @@ TEST(SourcePlayer, FadeLengthsFollowTheSelector)
     EXPECT_EQ(SourcePlayer::fadeLengthSamples(48000, 30), 1440);
     EXPECT_EQ(SourcePlayer::fadeLengthSamples(48000, 1), 240) << "clamped to 5 ms";
     EXPECT_EQ(SourcePlayer::fadeLengthSamples(44100, 12), 529);
+}
+
+TEST(SourceTransport, MomentsAreClippedToTheRange)
+{
+    TransportState state;
+    SourceLibrary library(state, [] {});
+    SourceTransport transport(state, library, true, [] {});
+    auto sample = std::make_shared<LoadedSample>();
+    sample->sampleRate = 1000;
+    sample->audio.setSize(1, 60000); // 60 s
+    const auto moment = [](double start, double length, const char* text)
+    {
+        MomentSuggestion m;
+        m.startSeconds = start;
+        m.lengthSeconds = length;
+        m.explanation = text;
+        return m;
+    };
+    const auto inside = moment(30, 10, "inside");
+    const auto partly = moment(10, 10, "partly");
+    const auto outside = moment(5, 10, "outside");
+    sample->moments = {inside, partly, outside};
+    library.publish(sample);
+    state.rangeStart = 0.25; // 15 s to 45 s
+    state.rangeEnd = 0.75;
+
+    const auto moments = transport.getBestMomentSuggestions();
+    ASSERT_EQ(moments.size(), 2u);
+    EXPECT_EQ(moments[0].startSeconds, 30);
+    EXPECT_EQ(moments[0].explanation, "inside");
+    EXPECT_EQ(moments[1].startSeconds, 15);
+    EXPECT_EQ(moments[1].lengthSeconds, 5);
+    EXPECT_EQ(moments[1].explanation, "partly; clipped to the selected source range");
+}
+
+TEST(SourceTransport, PlaySeekAndRangeNeedTheStandaloneAppAndASource)
+{
+    TransportState state;
+    SourceLibrary library(state, [] {});
+    int modified = 0;
+    SourceTransport plugin(state, library, false, [&] { ++modified; });
+    SourceTransport app(state, library, true, [&] { ++modified; });
+
+    app.startPlayback();
+    EXPECT_FALSE(state.playing.load()) << "no source";
+    auto sample = std::make_shared<LoadedSample>();
+    sample->sampleRate = 1000;
+    sample->audio.setSize(1, 1000);
+    sample->audio.clear();
+    library.publish(sample);
+    plugin.startPlayback();
+    EXPECT_FALSE(state.playing.load()) << "a plug-in host plays nothing";
+    app.startPlayback();
+    EXPECT_TRUE(state.playing.load());
+
+    const auto seeks = state.seekRequestCount.load();
+    juce::String error;
+    ASSERT_TRUE(app.setSourceRange(0.5, 0.8, false, false, error));
+    EXPECT_EQ(state.seekRequestCount.load(), seeks + 1) << "the playhead lay outside the new range";
+    EXPECT_EQ(state.seekTarget.load(), 0.5);
+    EXPECT_FALSE(state.looping.load());
+    EXPECT_FALSE(app.setSourceRange(0.8, 0.5, true, false, error));
+    EXPECT_EQ(state.rangeStart.load(), 0.5) << "a refused range changes nothing";
+
+    app.seek(0.95);
+    EXPECT_DOUBLE_EQ(state.seekTarget.load(), 0.8 - 0.000000001);
+    app.seek(0.1);
+    EXPECT_DOUBLE_EQ(state.seekTarget.load(), 0.5);
+
+    modified = 0;
+    app.setCrossfadeSelection(4);
+    EXPECT_EQ(state.crossfadeMilliseconds.load(), 30.0f);
+    app.setCrossfadeSelection(9);
+    EXPECT_EQ(modified, 1) << "an unchanged fade is not an edit";
+    app.setCrossfadeSelection(0);
+    EXPECT_EQ(state.crossfadeMilliseconds.load(), 5.0f);
+
+    const auto snapshot = app.getSnapshot();
+    EXPECT_EQ(snapshot.startSample, 500);
+    EXPECT_EQ(snapshot.endSample, 800);
 }

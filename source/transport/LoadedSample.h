@@ -1,6 +1,11 @@
 #pragma once
 
+#include "transport/MomentSuggestions.h"
+#include "transport/SourceAnalysis.h"
+
 #include <juce_audio_basics/juce_audio_basics.h>
+
+#include <vector>
 
 namespace sorvane
 {
@@ -13,6 +18,8 @@ struct LoadedSample
     juce::String name;
     juce::String path;
     juce::String fingerprint;
+    SourceTraits traits;
+    std::vector<MomentSuggestion> moments;
 
     juce::int64 getNumFrames() const noexcept { return audio.getNumSamples(); }
 };

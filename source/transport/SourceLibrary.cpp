@@ -1,4 +1,5 @@
 #include "transport/SourceLibrary.h"
+#include "transport/SourceReader.h"
 
 namespace sorvane
 {
@@ -24,10 +25,11 @@ SampleLoadEstimate SourceLibrary::preflight(const juce::File& file, juce::String
         return {};
     }
 
-    std::unique_ptr<juce::AudioFormatReader> reader(formats.createReaderFor(file));
-    if (reader == nullptr)
+    std::unique_ptr<juce::AudioFormatReader> reader;
+    if (!openSourceReader(formats, file, reader, error) || reader == nullptr)
     {
-        error = "Sorvane could not read this audio file header.";
+        if (error.isEmpty())
+            error = "Sorvane could not read this audio file header.";
         return {};
     }
 

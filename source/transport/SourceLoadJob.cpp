@@ -2,6 +2,7 @@
 #include "transport/SampleLoadEstimate.h"
 #include "transport/SourceFingerprint.h"
 #include "transport/SourceLibrary.h"
+#include "transport/SourceReader.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
@@ -76,8 +77,10 @@ std::shared_ptr<LoadedSample> SourceLoadJob::decode()
 {
     juce::AudioFormatManager formats;
     formats.registerBasicFormats();
-    std::unique_ptr<juce::AudioFormatReader> reader(formats.createReaderFor(sourceFile));
-    if (reader == nullptr || reader->lengthInSamples <= 0 || reader->numChannels <= 0)
+    std::unique_ptr<juce::AudioFormatReader> reader;
+    juce::String openError;
+    if (!openSourceReader(formats, sourceFile, reader, openError) || reader == nullptr ||
+        reader->lengthInSamples <= 0 || reader->numChannels <= 0)
     {
         fail("Sorvane could not read this audio file.");
         return nullptr;
@@ -138,6 +141,21 @@ std::shared_ptr<LoadedSample> SourceLoadJob::decode()
         }
         progress.store((float)(offset + count) * 0.8f / (float)frames);
     }
+
+    // Compressed formats announce an upper bound; drop the silence past the real end.
+    if (auto* stream = dynamic_cast<FfmpegStreamReader*>(reader.get()))
+        if (const auto decoded = stream->getDecodedFrameCount(); decoded > 0 && decoded < frames)
+            sample->audio.setSize(sample->audio.getNumChannels(), (int)decoded, true, false, true);
+
+    setMessage("Analysing bounded source traits and honest moment suggestions outside callbacks.");
+    sample->traits = analyseSource(sample->audio, sample->sampleRate, &cancelRequested);
+    if (isCancelled())
+    {
+        finishCancelled();
+        return nullptr;
+    }
+    progress.store(0.9f);
+    sample->moments = suggestBestMoments(sample->audio, sample->sampleRate, 5, &cancelRequested);
     return sample;
 }
 

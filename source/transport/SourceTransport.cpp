@@ -103,3 +103,31 @@ SourceRangeSnapshot SourceTransport::getSnapshot()
     return s;
 }
 } // namespace sorvane
+
+namespace sorvane
+{
+std::vector<MomentSuggestion> SourceTransport::getBestMomentSuggestions()
+{
+    std::vector<MomentSuggestion> result;
+    const auto sample = library.getCurrentSample();
+    if (sample == nullptr || !(sample->sampleRate > 0.0))
+        return result;
+
+    const double duration = (double)sample->getNumFrames() / sample->sampleRate;
+    const double from = duration * state.rangeStart.load();
+    const double to = duration * state.rangeEnd.load();
+    for (auto moment : sample->moments)
+    {
+        const double start = std::max(moment.startSeconds, from);
+        const double end = std::min(moment.startSeconds + moment.lengthSeconds, to);
+        if (end - start < 5.0)
+            continue;
+        if (start != moment.startSeconds || end - start != moment.lengthSeconds)
+            moment.explanation << "; clipped to the selected source range";
+        moment.startSeconds = start;
+        moment.lengthSeconds = end - start;
+        result.push_back(std::move(moment));
+    }
+    return result;
+}
+} // namespace sorvane

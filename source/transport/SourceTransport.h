@@ -35,6 +35,8 @@ public:
     void setCrossfadeSelection(int itemId);
     double getPlayheadFraction();
     SourceRangeSnapshot getSnapshot();
+    // The current source's suggestions clipped to the range; those left shorter than 5 s are dropped.
+    std::vector<MomentSuggestion> getBestMomentSuggestions();
 
 private:
     bool isOutsideRange(double fraction) const noexcept;
