@@ -142,6 +142,25 @@ void runAutomatedSession(juce::AudioProcessor::WrapperType wrapper)
     constexpr int maximumBlock = 1024;
     processor->prepareToPlay(48000, maximumBlock);
 
+    // In the stand-alone app a loaded source plays through the effect, with seeks, stops, range
+    // changes and source swaps between blocks.
+    const bool standalone = wrapper == juce::AudioProcessor::wrapperType_Standalone;
+    auto makeSource = [](int frames, double rate)
+    {
+        auto sample = std::make_shared<sorvane::LoadedSample>();
+        sample->sampleRate = rate;
+        sample->audio.setSize(2, frames);
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < frames; ++i)
+                sample->audio.setSample(c, i, 0.5f * std::sin(0.03f * (float)i + (float)c));
+        return sample;
+    };
+    if (standalone)
+    {
+        processor->getSourceLibrary().publish(makeSource(48000, 44100));
+        processor->getSourceTransport().startPlayback();
+    }
+
     std::mt19937 random(2024);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     juce::AudioBuffer<float> buffer(2, maximumBlock);
@@ -157,6 +176,40 @@ void runAutomatedSession(juce::AudioProcessor::WrapperType wrapper)
         processor->lockWord.store(random() & 0x1FFFFFFFu);
         if (block % 97 == 0)
             processor->reset();
+        if (standalone)
+        {
+            auto& transport = processor->getSourceTransport();
+            juce::String error;
+            switch (block % 211)
+            {
+            case 10:
+                transport.seek(unit(random));
+                break;
+            case 40:
+                transport.stop();
+                break;
+            case 60:
+                transport.startPlayback();
+                break;
+            case 90:
+                transport.setSourceRange(0.1, 0.6, block % 2 == 0, false, error);
+                break;
+            case 120:
+                transport.pause();
+                break;
+            case 130:
+                transport.startPlayback();
+                break;
+            case 150:
+                processor->getSourceLibrary().publish(makeSource(20000 + block, 22050));
+                break;
+            case 170:
+                transport.setCrossfadeSelection(1 + (int)(random() % 4));
+                break;
+            default:
+                break;
+            }
+        }
 
         const int n = 1 + (int)(random() % maximumBlock);
         juce::AudioBuffer<float> view(buffer.getArrayOfWritePointers(), 2, n);
@@ -178,7 +231,11 @@ void runAutomatedSession(juce::AudioProcessor::WrapperType wrapper)
             processor->processBlock(view, midi);
         }
         ASSERT_TRUE(std::isfinite(view.getSample(0, n - 1))) << "block " << block;
+        processor->getLoadedSampleName(); // the message thread's polling reclaims retired sources
     }
+
+    if (standalone)
+        EXPECT_GT(processor->getTransportState().playheadSamples.load(), 0.0) << "the source really played";
 
     juce::AudioBuffer<float> empty(2, 0);
     {
