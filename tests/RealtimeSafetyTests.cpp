@@ -235,7 +235,9 @@ void runAutomatedSession(juce::AudioProcessor::WrapperType wrapper)
     }
 
     if (standalone)
+    {
         EXPECT_GT(processor->getTransportState().playheadSamples.load(), 0.0) << "the source really played";
+    }
 
     juce::AudioBuffer<float> empty(2, 0);
     {
