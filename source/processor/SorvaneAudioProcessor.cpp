@@ -13,6 +13,9 @@ SorvaneAudioProcessor::SorvaneAudioProcessor()
     for (size_t i = 0; i < rawParameterValues.size(); ++i)
         rawParameterValues[i] = parameters.getRawParameterValue(parameterIds[i]);
 
+    // Undo can always return to the defaults.
+    pushMutationHistory(captureParameterSnapshot());
+
     for (auto* id : parameterIds)
         parameters.addParameterListener(id, this);
 }
@@ -54,11 +57,7 @@ void SorvaneAudioProcessor::parameterChanged(const juce::String& parameterID, fl
 
 void SorvaneAudioProcessor::setMacroLockedParameterIds(const juce::StringArray& ids)
 {
-    const auto previous = lockWord.load(std::memory_order_acquire);
-    auto word = previous & ~sorvane::lockword::individualMask;
-    for (const auto& id : ids)
-        word |= lockBitForParameterId(id);
-
+    const auto word = sorvane::Mutation::withIndividualLocks(lockWord.load(std::memory_order_acquire), ids);
     if (lockWord.exchange(word) != word)
         markProjectDirty();
 }
@@ -92,6 +91,97 @@ void SorvaneAudioProcessor::applyParameterSnapshot(const juce::ValueTree& tree)
     parameters.replaceState(sorvane::prepareStateForApplication(tree));
 }
 
+//======================================================================================================
+float SorvaneAudioProcessor::snapshotNormalisedValue(const juce::ValueTree& tree,
+                                                     const juce::RangedAudioParameter& parameter) const
+{
+    return sorvane::snapshotNormalisedValue(tree, parameter);
+}
+
+void SorvaneAudioProcessor::setSnapshotNormalisedValue(juce::ValueTree& tree,
+                                                       const juce::RangedAudioParameter& parameter,
+                                                       float normalised) const
+{
+    sorvane::setSnapshotNormalisedValue(tree, parameter, normalised);
+}
+
+juce::ValueTree SorvaneAudioProcessor::makeMutatedSnapshot(const juce::ValueTree& base, std::uint32_t seed,
+                                                           float strength,
+                                                           const juce::StringArray& locks) const
+{
+    return sorvane::Mutation(getParameters()).makeMutatedSnapshot(base, seed, strength, locks);
+}
+
+juce::StringArray
+SorvaneAudioProcessor::getEffectiveMutationLocks(const juce::StringArray& controlLocks) const
+{
+    return sorvane::Mutation::effectiveLocks(lockWord.load(std::memory_order_acquire), controlLocks);
+}
+
+void SorvaneAudioProcessor::mutateCurrentProgram(std::uint32_t seed, float strength,
+                                                 const juce::StringArray& controlLocks)
+{
+    workflowSeed.store(seed);
+    setMacroLockedParameterIds(controlLocks);
+    const auto effective = getEffectiveMutationLocks(controlLocks);
+
+    const auto result = makeMutatedSnapshot(captureParameterSnapshot(), seed, strength, effective);
+    applyParameterSnapshot(result);
+
+    // A mutation ends any variation set. The Tressel session controller is cleared here as well once
+    // it exists.
+    tresselVariants.clear();
+    tresselBase = {};
+
+    pushMutationHistory(result);
+}
+
+void SorvaneAudioProcessor::generateMutationVariants(std::uint32_t seed, float strength,
+                                                     const juce::StringArray& controlLocks)
+{
+    workflowSeed.store(seed);
+    setMacroLockedParameterIds(controlLocks);
+    const auto effective = getEffectiveMutationLocks(controlLocks);
+
+    tresselBase = captureParameterSnapshot();
+    tresselVariants.clear();
+    // The Tressel session controller is cleared here once it exists.
+
+    const sorvane::Mutation mutation(getParameters());
+    for (std::uint32_t k = 0; k < 4; ++k)
+        tresselVariants.push_back(
+            mutation.makeMutatedSnapshot(tresselBase, seed + 7919u * k, strength, effective));
+
+    // The sound stays as it was; choosing a variant later applies it and records it in the history.
+    applyParameterSnapshot(tresselBase);
+}
+
+void SorvaneAudioProcessor::pushMutationHistory(const juce::ValueTree& tree)
+{
+    mutationHistory.push(tree);
+}
+
+bool SorvaneAudioProcessor::undoMutation()
+{
+    const auto entry = mutationHistory.stepBack();
+    if (!entry.isValid())
+        return false;
+
+    applyParameterSnapshot(entry);
+    return true;
+}
+
+bool SorvaneAudioProcessor::redoMutation()
+{
+    const auto entry = mutationHistory.stepForward();
+    if (!entry.isValid())
+        return false;
+
+    applyParameterSnapshot(entry);
+    return true;
+}
+
+//======================================================================================================
 void SorvaneAudioProcessor::getStateInformation(juce::MemoryBlock& destData)
 {
     destData.reset();

@@ -10,11 +10,14 @@
 #include "transport/SourceLibrary.h"
 #include "transport/SourcePlayer.h"
 #include "transport/SourceTransport.h"
+#include "workflow/Mutation.h"
+#include "workflow/MutationHistory.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 // Owns everything that outlives an editor window; the work itself lives in the classes it holds.
 class SorvaneAudioProcessor : public juce::AudioProcessor, public juce::AudioProcessorValueTreeState::Listener
@@ -63,6 +66,23 @@ public:
     juce::ValueTree captureParameterSnapshot();
     void applyParameterSnapshot(const juce::ValueTree& tree);
 
+    // Mutation and its history (message thread).
+    float snapshotNormalisedValue(const juce::ValueTree& tree,
+                                  const juce::RangedAudioParameter& parameter) const;
+    void setSnapshotNormalisedValue(juce::ValueTree& tree, const juce::RangedAudioParameter& parameter,
+                                    float normalised) const;
+    juce::ValueTree makeMutatedSnapshot(const juce::ValueTree& base, std::uint32_t seed, float strength,
+                                        const juce::StringArray& locks) const;
+    void mutateCurrentProgram(std::uint32_t seed, float strength, const juce::StringArray& controlLocks);
+    void generateMutationVariants(std::uint32_t seed, float strength, const juce::StringArray& controlLocks);
+    juce::StringArray getEffectiveMutationLocks(const juce::StringArray& controlLocks) const;
+    void pushMutationHistory(const juce::ValueTree& tree);
+    bool undoMutation();
+    bool redoMutation();
+    const sorvane::MutationHistory& getMutationHistory() const noexcept { return mutationHistory; }
+    const juce::ValueTree& getTresselBase() const noexcept { return tresselBase; }
+    const std::vector<juce::ValueTree>& getTresselVariants() const noexcept { return tresselVariants; }
+
     // Sources (stand-alone): loading, publication and transport.
     using LoadedSample = sorvane::LoadedSample;
     sorvane::SampleLoadEstimate preflightSample(const juce::File& file, juce::String& error);
@@ -90,6 +110,8 @@ public:
     std::atomic<bool> hostPlaying{false};
     std::atomic<bool> projectDirty{false};
     std::atomic<bool> suppressProjectDirty{false};
+    // Seed of the latest mutation, variation set or Tressel generation.
+    std::atomic<std::uint32_t> workflowSeed{0};
 
     std::atomic<float> outputRms{0.0f};
     std::atomic<float> outputPeakLevel{0.0f};
@@ -113,6 +135,11 @@ private:
     std::atomic<bool> resetRequested{false};
 
     sorvane::PublishedMeters publishedEngineMeters;
+
+    sorvane::MutationHistory mutationHistory;
+    // The variation set: the sound it started from and its four mutated variants.
+    juce::ValueTree tresselBase;
+    std::vector<juce::ValueTree> tresselVariants;
 
     sorvane::TransportState sourceState;
     sorvane::SourcePlayer player;
