@@ -563,6 +563,9 @@ TEST(EditorSourceFlows, CancelAndClear)
     f.editor->clearOrCancelAudio();
     EXPECT_EQ(f.editor->getStatusMessage(), "AUDIO CLEARED / DROP OR LOAD A NEW SAMPLE");
     EXPECT_EQ(f.processor->getSourceLibrary().getPublished(), nullptr);
+    auto& moments = dynamic_cast<juce::ComboBox&>(*f.editor->findChildWithID("bestMomentSuggestions"));
+    EXPECT_EQ(moments.getNumItems(), 0);
+    EXPECT_EQ(moments.getTextWhenNothingSelected(), "NO SAFE MOMENT / LOAD 5S+ AUDIO");
     f.tick();
     EXPECT_TRUE(f.statusLine().startsWith("NO SAMPLE LOADED / DROP OR LOAD AUDIO"));
 }

@@ -121,6 +121,7 @@ void SorvaneAudioProcessorEditor::clearOrCancelAudio()
     else
     {
         processor.clearLoadedSample();
+        refreshMomentSuggestions(); // the cleared source's moments must not stay selectable
         setStatusMessage("AUDIO CLEARED / DROP OR LOAD A NEW SAMPLE");
     }
     repaint();
