@@ -1,8 +1,12 @@
-// Editor construction and a full repaint at the default size.
+// Editor construction, a full repaint at the default size and one refresh tick.
 #include "editor/SorvaneAudioProcessorEditor.h"
+#include "transport/SourceLoadJob.h"
+
+#include <juce_audio_formats/juce_audio_formats.h>
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdlib>
 
 namespace
@@ -54,3 +58,61 @@ void BM_EditorFullRepaint(benchmark::State& state)
 
 BENCHMARK(BM_EditorConstruction)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EditorFullRepaint)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+namespace
+{
+juce::File writeToneWav(const juce::File& file, double seconds, double rate)
+{
+    auto stream = std::make_unique<juce::FileOutputStream>(file);
+    juce::WavAudioFormat wav;
+    std::unique_ptr<juce::AudioFormatWriter> writer(wav.createWriterFor(stream.release(), rate, 2, 16, {}, 0));
+    const int frames = (int)(seconds * rate);
+    juce::AudioBuffer<float> audio(2, frames);
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < frames; ++i)
+            audio.setSample(c, i, 0.4f * (float)std::sin(2.0 * M_PI * 220.0 * i / rate + c));
+    writer->writeFromAudioSampleBuffer(audio, 0, frames);
+    return file;
+}
+
+// One refresh tick of a showing editor with a 20-second source loaded and playing.
+void BM_EditorRefreshTick(benchmark::State& state)
+{
+    initialiseJuce();
+    const auto folder = juce::File::getSpecialLocation(juce::File::tempDirectory)
+                            .getNonexistentChildFile("sorvane-tick-benchmark", {}, false);
+    folder.createDirectory();
+    {
+        auto processor = makeStandaloneProcessor();
+        std::unique_ptr<SorvaneAudioProcessorEditor> editor(
+            dynamic_cast<SorvaneAudioProcessorEditor*>(processor->createEditor()));
+        editor->stopTimer();
+        double now = 0.0;
+        editor->setRefreshHooks({[&now] { return now; }, [] { return true; }});
+
+        juce::String error;
+        if (!processor->requestSampleLoad(writeToneWav(folder.getChildFile("tone.wav"), 20.0, 44100), error,
+                                          false))
+        {
+            state.SkipWithError(error.toRawUTF8());
+            return;
+        }
+        while (!sorvane::isTerminal((sorvane::PreparationState)processor->getSampleLoadSnapshot().state))
+            juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
+        processor->getSourceTransport().startPlayback();
+        editor->timerCallback();
+
+        for (auto _ : state)
+        {
+            now += 1000.0 / 60.0;
+            // The playhead moves between ticks as it would while the audio thread renders.
+            processor->getTransportState().playheadSamples = std::fmod(now * 44.1, 44100.0 * 20.0);
+            editor->timerCallback();
+        }
+        state.counters["frameRate"] = editor->getVisualQuality().getTargetFrameRate();
+    }
+    folder.deleteRecursively();
+}
+} // namespace
+
+BENCHMARK(BM_EditorRefreshTick)->Unit(benchmark::kMicrosecond);

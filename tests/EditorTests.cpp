@@ -176,6 +176,7 @@ TEST(Editor, ModeSwitchReportsOnTheStatusLine)
     EditorFixture f(juce::AudioProcessor::wrapperType_Standalone);
     f.editor->setTresselMode(false);
     EXPECT_EQ(f.editor->getStatusMessage(), "STUDIO MODE / COMPLETE SOUND DESIGN SURFACE");
+    f.editor->setRefreshHooks({{}, [] { return true; }}); // the status line refreshes only while showing
     f.editor->timerCallback();
     EXPECT_EQ(dynamic_cast<juce::Label&>(f.byId("transportStatus")).getText(),
               "NO SAMPLE LOADED / DROP OR LOAD AUDIO  /  STUDIO MODE / COMPLETE SOUND DESIGN SURFACE");
@@ -308,6 +309,7 @@ TEST(Editor, KnobLockTogglesReachTheLockWordAndKeepEverythingElse)
         if (knob->getParameterId() == "feedback")
             feedback = knob.get();
     ASSERT_NE(feedback, nullptr);
+    f.editor->setRefreshHooks({{}, [] { return true; }}); // locks are written back only while showing
     feedback->getLockButton().setToggleState(true, juce::sendNotificationSync);
     f.editor->timerCallback();
     EXPECT_EQ(f.processor->lockWord.load(),

@@ -31,6 +31,8 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
     buildMacroRow();
     buildLevelRow();
     buildModeCombos();
+    wireSourceActions();
+    macros.visualQuality.onChange = [this] { selectVisualQualityMode(macros.visualQuality.getSelectedId()); };
 
     static const std::pair<const char*, const char*> knobTable[4][10] = {
         {{"input", "INPUT LEVEL"},
@@ -67,13 +69,23 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
     refreshVariationButtons();
     setTresselMode(isStandalone());
     refreshTresselControls();
+    for (size_t i = 0; i < scopeParameters.size(); ++i)
+        scopeParameters[i] = processor.getParameterState().getParameter(sorvane::scopeParameterIds[i]);
+    updateScopeVisualState();
     for (auto& knob : knobs)
         knob->syncToProcessor();
     sorvane::loadKnobLocks(processor, knobs);
     masterFader->syncToProcessor();
 
+    // A load that finished before this editor existed is not news; a loaded source still lists its moments.
+    const auto load = processor.getSampleLoadSnapshot();
+    lastLoadGeneration = load.generation;
+    lastLoadState = load.state;
+    if (processor.getSourceLibrary().getPublished() != nullptr)
+        refreshMomentSuggestions();
+
     // 10. Refresh timer
-    startTimerHz(targetFrameRate);
+    startTimerHz(visualQuality.getTimerRate());
 
     // 11. Theme selector, reading the stored theme without writing it back
     appearance = std::make_unique<kavix::ui::AppearanceSelector>(*this, "Sorvane");
@@ -400,29 +412,37 @@ bool SorvaneAudioProcessorEditor::keyPressed(const juce::KeyPress& key)
         tressel.keepThat.triggerClick();
         return true;
     }
-    if (command && !shift && (isLetter('O') || isLetter('S')))
+    if (command && !shift && isLetter('O'))
+    {
+        if (isStandalone())
+            chooseSample();
+        return true; // the preset chooser arrives with the preset library
+    }
+    if (command && !shift && isLetter('S'))
         return true;
     if (mods.isAltDown() && !command && isLetter('F'))
         return true; // no preset is selected until the browser holds results
 
     const bool plain = !mods.isAnyModifierKeyDown();
     if (plain && code == juce::KeyPress::spaceKey)
-        return isStandalone();
+    {
+        if (!isStandalone())
+            return false;
+        if (processor.getTransportState().playing.load())
+            pauseSamplePlayback();
+        else
+            startSamplePlayback();
+        return true;
+    }
     if (plain && (code == juce::KeyPress::leftKey || code == juce::KeyPress::rightKey) && isStandalone())
     {
+        seekByFraction(code == juce::KeyPress::leftKey ? -0.05 : 0.05);
         setStatusMessage(code == juce::KeyPress::leftKey ? "SEEK -5% / EQUAL-POWER FADE"
                                                          : "SEEK +5% / EQUAL-POWER FADE");
         return true;
     }
     return false; // Escape only cancels a capture, and none can run yet
 }
-
-bool SorvaneAudioProcessorEditor::isInterestedInFileDrag(const juce::StringArray&)
-{
-    return false; // sources arrive with the source loader
-}
-
-void SorvaneAudioProcessorEditor::filesDropped(const juce::StringArray&, int, int) {}
 
 //======================================================================================================
 void SorvaneAudioProcessorEditor::writeKnobLocks()
@@ -441,51 +461,4 @@ void SorvaneAudioProcessorEditor::synchroniseControls()
         knob->syncToProcessor();
     if (masterFader != nullptr)
         masterFader->syncToProcessor();
-}
-
-void SorvaneAudioProcessorEditor::timerCallback()
-{
-    macros.autoLevel.setEnabled(!level.matchSource.getToggleState());
-
-    if (searchDebounceTicks > 0)
-        --searchDebounceTicks;
-
-    writeKnobLocks();
-    synchroniseControls();
-
-    juce::String status;
-    juce::Colour statusColour = pal::cyan;
-    if (isStandalone())
-    {
-        status = "NO SAMPLE LOADED / DROP OR LOAD AUDIO";
-    }
-    else
-    {
-        const bool playing = processor.hostPlaying.load();
-        for (auto* b : {&source.play, &source.pause, &source.stop})
-            b->setEnabled(false);
-        source.play.setButtonText(playing ? "HOST PLAYING" : "HOST STOPPED");
-        if (!shownHostPlaying.has_value() || *shownHostPlaying != playing)
-        {
-            kavix::ui::setColour(source.play, juce::TextButton::buttonColourId,
-                                 playing ? pal::cyan : pal::violet);
-            shownHostPlaying = playing;
-        }
-        status = "HOST TRANSPORT CONTROLS PLAYBACK";
-        statusColour = playing ? pal::cyan : pal::cream.withAlpha((juce::uint8)0x94);
-    }
-
-    if (statusCountdown > 0)
-    {
-        --statusCountdown;
-        status << "  /  " << statusMessage;
-    }
-    if (source.status.getText() != status)
-        source.status.setText(status, juce::dontSendNotification);
-    // Setting a colour repaints, so an idle window only does it on change.
-    if (statusColour != shownStatusColour)
-    {
-        kavix::ui::setColour(source.status, juce::Label::textColourId, statusColour);
-        shownStatusColour = statusColour;
-    }
 }

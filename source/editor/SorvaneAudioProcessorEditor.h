@@ -7,11 +7,15 @@
 #include "editor/LastDirectoryStore.h"
 #include "editor/MasterEffectFader.h"
 #include "editor/ParameterKnob.h"
+#include "editor/ScopeVisualState.h"
 #include "editor/SorvaneLookAndFeel.h"
+#include "editor/VisualQuality.h"
 #include "processor/SorvaneAudioProcessor.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -45,7 +49,38 @@ public:
     void filesDropped(const juce::StringArray& files, int x, int y) override;
     void timerCallback() override;
 
+    // Source flows: loading, clearing, transport, range and moments.
+    static bool isSupportedAudioFile(const juce::File& file);
+    void chooseSample();
+    void loadSampleWithPreflight(const juce::File& file);
+    void clearOrCancelAudio();
+    void startSamplePlayback();
+    void pauseSamplePlayback();
+    void stopSamplePlayback();
+    void seekByFraction(double delta);
+    void refreshMomentSuggestions();
+
+    // Refresh: visual quality (the visual-quality combo's action) and the smoothed visual state.
+    void selectVisualQualityMode(int comboId);
+    void updateScopeVisualState();
+    const sorvane::VisualQuality& getVisualQuality() const noexcept { return visualQuality; }
+    const sorvane::ScopeVisualState& getScopeVisualState() const noexcept { return scopeVisual; }
+
+    // Lets tests and benchmarks drive the refresh without a screen or a real clock.
+    struct RefreshHooks
+    {
+        std::function<double()> nowMilliseconds;
+        std::function<bool()> showing;
+    };
+    void setRefreshHooks(RefreshHooks hooks) { refreshHooks = std::move(hooks); }
+
+    // Alerts go through here, so tests can observe them without a window.
+    using AlertPresenter =
+        std::function<void(juce::MessageBoxIconType, const juce::String& title, const juce::String& text)>;
+    void setAlertPresenter(AlertPresenter presenter) { alertPresenter = std::move(presenter); }
+
     const std::vector<std::unique_ptr<ParameterKnob>>& getKnobs() const noexcept { return knobs; }
+    sorvane::editor::SourceControls& getSourceControls() noexcept { return source; }
     kavix::ui::AppearanceSelector* getAppearanceSelector() noexcept { return appearance.get(); }
     knurlkit::juce_utilities::LastDirectoryStore& getDirectoryStore() noexcept { return editorSettings; }
 
@@ -71,6 +106,22 @@ private:
     void synchroniseControls();
     void writeKnobLocks();
 
+    // The refresh tick's steps (EditorRefresh.cpp).
+    bool isRefreshShowing() const;
+    double refreshNowMilliseconds() const;
+    void adaptFrameRate();
+    void refreshSourceLoading();
+    void refreshHostTransport(juce::String& status, juce::Colour& colour);
+    void refreshStandaloneTransport(juce::String& status, juce::Colour& colour);
+    void showStatusLine(const juce::String& status, juce::Colour colour);
+    void followActivity();
+    void setFillIfChanged(juce::Button& button, juce::Colour fill, juce::Colour& shown);
+
+    // Source flows (EditorSourceFlows.cpp).
+    void wireSourceActions();
+    void applyRangeFromControls();
+    void showAlert(juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text);
+
     // Registers a control for its mode (S, T or both) and whether it exists only in the stand-alone app.
     enum class Shown
     {
@@ -88,7 +139,18 @@ private:
     int statusCountdown = 0;
     int searchDebounceTicks = 0;
     int variantDisplay = -1;
-    int targetFrameRate = 60;
+    sorvane::VisualQuality visualQuality;
+    sorvane::ScopeVisualState scopeVisual;
+    std::array<juce::RangedAudioParameter*, sorvane::ScopeVisualState::numParameters> scopeParameters{};
+    RefreshHooks refreshHooks;
+    AlertPresenter alertPresenter;
+
+    // The last seen source-load job, so only changes turn into status texts.
+    std::uint64_t lastLoadGeneration = 0;
+    std::int32_t lastLoadState = 0;
+    // IN, OUT and PLAYHEAD: the snapshot does not overwrite a slider under the user's mouse.
+    std::array<bool, 3> rangeSliderDragged{};
+    std::unique_ptr<juce::FileChooser> sampleChooser;
 
     sorvane::editor::HeaderControls header;
     sorvane::editor::PresetRowControls presets;
@@ -121,6 +183,8 @@ private:
     knurlkit::juce_utilities::LastDirectoryStore editorSettings;
     juce::Colour shownStatusColour;
     std::optional<bool> shownHostPlaying;
+    // Fills last applied to PLAY, PAUSE and STOP: setting a colour repaints, so only on change.
+    juce::Colour shownPlayFill, shownPauseFill, shownStopFill;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(SorvaneAudioProcessorEditor)
 };

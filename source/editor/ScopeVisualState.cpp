@@ -1,0 +1,43 @@
+#include "editor/ScopeVisualState.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sorvane
+{
+const std::array<const char*, ScopeVisualState::numParameters> scopeParameterIds = {
+    "input",    "drive",    "crush",     "reduce",       "ring",         "ringFreq",
+    "resonance", "resFreq", "resDecay",  "glitch",       "division",     "reverse",
+    "delay",    "delayTime", "feedback", "tone",         "spectralWave", "spectralRate",
+    "dimension", "fold",    "spark",     "chaos",        "output",       "mix"};
+
+namespace
+{
+// Rises fast and falls slowly, so bursts stay visible for a few frames.
+float follow(float old, float input, float rise, float fall) noexcept
+{
+    return old + (input - old) * (input > old ? rise : fall);
+}
+} // namespace
+
+void smoothScopeParameters(ScopeVisualState& state,
+                           const std::array<float, ScopeVisualState::numParameters>& normalised) noexcept
+{
+    for (size_t i = 0; i < state.parameters.size(); ++i)
+        state.parameters[i] += (normalised[i] - state.parameters[i]) * 0.22f;
+}
+
+void followScopeActivity(ScopeVisualState& state, float levelA, float levelB, double tempoBpm) noexcept
+{
+    const auto finiteOrZero = [](float v) { return std::isfinite(v) ? v : 0.0f; };
+    state.activityA = follow(state.activityA, finiteOrZero(levelA), 0.55f, 0.12f);
+    state.activityB = follow(state.activityB, finiteOrZero(levelB), 0.72f, 0.16f);
+    const double bpm = std::isfinite(tempoBpm) ? tempoBpm : 120.0;
+    const auto tempoValue = (float)std::clamp(bpm / 120.0, 0.25, 2.5);
+    state.tempo = follow(state.tempo, tempoValue, 0.48f, 0.10f);
+    state.overall =
+        std::clamp(0.55f * state.activityA + 0.3f * state.activityB + 0.4f * state.tempo, 0.0f, 1.0f);
+    std::rotate(state.history.begin(), state.history.begin() + 1, state.history.end());
+    state.history.back() = state.overall;
+}
+} // namespace sorvane

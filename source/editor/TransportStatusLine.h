@@ -1,0 +1,28 @@
+#pragma once
+
+#include <juce_graphics/juce_graphics.h>
+
+namespace sorvane
+{
+// What the stand-alone status line is composed from.
+struct TransportStatusInput
+{
+    bool sourceLoaded = false;
+    bool playing = false;
+    bool pausedAwayFromStart = false;
+    juce::String sourceName;
+    double rangeStart = 0.0, rangeEnd = 1.0;
+    bool looping = true;
+};
+
+struct TransportStatusLine
+{
+    juce::String text;
+    juce::Colour colour;
+};
+
+TransportStatusLine composeTransportStatus(const TransportStatusInput& in);
+
+// Appends a transient message, if any, to a status text.
+juce::String withTransientMessage(const juce::String& text, const juce::String& message, bool showing);
+} // namespace sorvane
