@@ -131,7 +131,8 @@ std::shared_ptr<LoadedSample> SourceLoadJob::decode()
             return nullptr;
         }
         const int count = std::min(decodeBlockFrames, frames - offset);
-        if (!reader->read(&sample->audio, offset, count, offset, true, true) || !sourceFile.existsAsFile() ||
+        if (!reader->read(&sample->audio, offset, count, offset, true, true) ||
+            readerRanPastEndOfFile(*reader) || !sourceFile.existsAsFile() ||
             sourceFile.getSize() != sizeAtRequest)
         {
             setMessage("Sorvane could not decode this audio file; the current source was preserved.");

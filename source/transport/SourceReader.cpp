@@ -259,6 +259,74 @@ bool probeStream(const juce::File& ffprobe, const juce::File& file, ProbedStream
 }
 } // namespace
 
+namespace
+{
+// Passes a file stream through to a format reader and notes whether the decoder wanted bytes the
+// file does not have.
+class EndWatchingStream : public juce::InputStream
+{
+public:
+    enum class Watch
+    {
+        // PCM readers ask for exactly the bytes the header promises: any short read means a cut file.
+        shortReads,
+        // libFLAC reads ahead in chunks that come back short at the end of a good file too, but it
+        // asks whether the stream is used up only when it needs more bytes to finish a frame.
+        endQueries,
+        // Ogg and MP3 probe the end of good files as well; their readers take the length from what
+        // is actually in the file (last page, or the frames present), so a cut file just decodes shorter.
+        nothing
+    };
+
+    EndWatchingStream(std::unique_ptr<juce::FileInputStream> sourceToUse, Watch watchToUse)
+        : source(std::move(sourceToUse)), watch(watchToUse)
+    {
+    }
+
+    juce::int64 getTotalLength() override { return source->getTotalLength(); }
+    juce::int64 getPosition() override { return source->getPosition(); }
+    bool setPosition(juce::int64 position) override { return source->setPosition(position); }
+
+    bool isExhausted() override
+    {
+        const bool exhausted = source->isExhausted();
+        if (exhausted && watch == Watch::endQueries)
+            ranPastEnd = true;
+        return exhausted;
+    }
+
+    int read(void* dest, int bytes) override
+    {
+        const int got = source->read(dest, bytes);
+        if (bytes > 0 && got < bytes && watch == Watch::shortReads)
+            ranPastEnd = true;
+        return got;
+    }
+
+    bool ranPastEnd = false;
+
+private:
+    std::unique_ptr<juce::FileInputStream> source;
+    const Watch watch;
+};
+
+EndWatchingStream::Watch watchFor(juce::AudioFormat* format)
+{
+    if (dynamic_cast<juce::WavAudioFormat*>(format) != nullptr ||
+        dynamic_cast<juce::AiffAudioFormat*>(format) != nullptr)
+        return EndWatchingStream::Watch::shortReads;
+    if (dynamic_cast<juce::FlacAudioFormat*>(format) != nullptr)
+        return EndWatchingStream::Watch::endQueries;
+    return EndWatchingStream::Watch::nothing;
+}
+} // namespace
+
+bool readerRanPastEndOfFile(const juce::AudioFormatReader& reader)
+{
+    const auto* stream = dynamic_cast<const EndWatchingStream*>(reader.input);
+    return stream != nullptr && stream->ranPastEnd;
+}
+
 bool openSourceReader(juce::AudioFormatManager& formats, const juce::File& file,
                       std::unique_ptr<juce::AudioFormatReader>& reader, juce::String& error)
 {
@@ -267,7 +335,22 @@ bool openSourceReader(juce::AudioFormatManager& formats, const juce::File& file,
 
     if (!needsFfmpegDecoder(file))
     {
-        reader.reset(formats.createReaderFor(file));
+        // As AudioFormatManager::createReaderFor(File) does: only formats that claim the extension.
+        for (int i = 0; i < formats.getNumKnownFormats() && reader == nullptr; ++i)
+        {
+            auto* format = formats.getKnownFormat(i);
+            if (!format->canHandleFile(file))
+                continue;
+            auto fileStream = file.createInputStream();
+            if (fileStream == nullptr)
+                continue;
+            auto watched = std::make_unique<EndWatchingStream>(std::move(fileStream), watchFor(format));
+            auto* watch = watched.get();
+            reader.reset(format->createReaderFor(watched.release(), true));
+            // Header parsing may legitimately scan to the end (FLAC without a stored length).
+            if (reader != nullptr)
+                watch->ranPastEnd = false;
+        }
         if (reader == nullptr)
         {
             error = basicHeaderMessage;

@@ -13,6 +13,11 @@ namespace sorvane
 bool openSourceReader(juce::AudioFormatManager& formats, const juce::File& file,
                       std::unique_ptr<juce::AudioFormatReader>& reader, juce::String& error);
 
+// True when a reader from openSourceReader has needed bytes beyond the end of its file since it was
+// opened. JUCE's WAV, AIFF and FLAC readers pad a file that is shorter than its header claims with
+// silence and still report success; this is how such a file is told apart from real silence.
+bool readerRanPastEndOfFile(const juce::AudioFormatReader& reader);
+
 // True for the extensions that openSourceReader hands to ffmpeg.
 bool needsFfmpegDecoder(const juce::File& file);
 
