@@ -454,3 +454,350 @@ TEST(SourceLoading, StressPublishCancelAndRenderConcurrently)
     l.library.getLoadedSampleName();
     EXPECT_EQ(l.library.getRetiredCount(), 0u) << "everything retired was reclaimed once the slots cleared";
 }
+
+namespace
+{
+juce::File writeAudio(juce::AudioFormat& format, const juce::File& file, int frames, double rate, int channels,
+                      int bits, int qualityIndex = 0)
+{
+    file.deleteFile();
+    auto stream = std::make_unique<juce::FileOutputStream>(file);
+    std::unique_ptr<juce::AudioFormatWriter> writer(
+        format.createWriterFor(stream.release(), rate, (unsigned)channels, bits, {}, qualityIndex));
+    juce::AudioBuffer<float> audio(channels, frames);
+    for (int c = 0; c < channels; ++c)
+        for (int i = 0; i < frames; ++i)
+            audio.setSample(c, i, 0.5f * (float)std::sin(2.0 * M_PI * 440.0 * i / rate + c));
+    writer->writeFromAudioSampleBuffer(audio, 0, frames);
+    return file;
+}
+
+// Encodes with the ffmpeg program; the codec follows from the target's extension.
+juce::File encodeWithFfmpeg(const juce::File& wav, const juce::File& target)
+{
+    juce::ChildProcess ffmpeg;
+    const bool started = ffmpeg.start(juce::StringArray{"ffmpeg", "-nostdin", "-y", "-v", "error", "-i",
+                                                        wav.getFullPathName(), target.getFullPathName()});
+    EXPECT_TRUE(started);
+    if (started)
+        ffmpeg.waitForProcessToFinish(60000);
+    EXPECT_GT(target.getSize(), 0) << target.getFileName();
+    return target;
+}
+
+juce::File cutToHalf(const juce::File& file)
+{
+    std::filesystem::resize_file(file.getFullPathName().toStdString(), (std::uintmax_t)file.getSize() / 2);
+    return file;
+}
+
+// A canonical 16-bit PCM WAV header followed by `payloadBytes` real bytes.
+juce::File writeWavHeader(const juce::File& file, std::uint32_t declaredDataBytes, int payloadBytes)
+{
+    juce::MemoryOutputStream out;
+    out.write("RIFF", 4);
+    out.writeInt((int)(36 + declaredDataBytes));
+    out.write("WAVEfmt ", 8);
+    out.writeInt(16);
+    out.writeShort(1); // PCM
+    out.writeShort(2);
+    out.writeInt(48000);
+    out.writeInt(48000 * 4);
+    out.writeShort(4);
+    out.writeShort(16);
+    out.write("data", 4);
+    out.writeInt((int)declaredDataBytes);
+    for (int i = 0; i < payloadBytes; ++i)
+        out.writeByte((char)(i * 7));
+    file.replaceWithData(out.getData(), out.getDataSize());
+    return file;
+}
+
+struct Outcome
+{
+    SampleLoadPolicy policy = SampleLoadPolicy::REJECT_FOR_BOUNDED_MEMORY;
+    int state = 0; // of the job the case started; 0 when none was started
+    juce::String message;
+};
+
+// A refusal comes from the header check and lists no job.
+Outcome refusedOrLoaded(Library& l, const juce::File& file)
+{
+    Outcome o;
+    juce::String error;
+    o.policy = l.library.preflight(file, error).policy;
+    juce::String requestError;
+    const auto before = l.library.snapshot();
+    if (!l.library.requestLoad(file, requestError, false))
+    {
+        EXPECT_EQ(requestError, error);
+        EXPECT_EQ(l.library.snapshot().generation, before.generation) << "a refusal starts no job";
+        o.message = error;
+        return o;
+    }
+    const auto s = l.waitForEnd();
+    o.state = s.state;
+    o.message = s.message;
+    return o;
+}
+
+template <typename Predicate>
+CreatorPreparationSnapshot waitForSnapshot(Library& l, Predicate accept)
+{
+    CreatorPreparationSnapshot s;
+    EXPECT_TRUE(waitFor(
+        [&]
+        {
+            s = l.library.snapshot();
+            return accept(s);
+        }));
+    return s;
+}
+
+constexpr auto headerMessage = "Sorvane could not read this audio file header.";
+constexpr auto decodeMessage = "Sorvane could not decode this audio file; the current source was preserved.";
+constexpr auto cancelMessage = "Source preparation cancelled; the previous source was preserved.";
+
+void disturbTransport(TransportState& t)
+{
+    t.rangeStart = 0.2;
+    t.rangeEnd = 0.7;
+    t.looping = false;
+    t.zeroSnap = true;
+    t.playing = true;
+}
+} // namespace
+
+TEST(SourceLoading, BadInputAndCancellationKeepThePublishedSource)
+{
+    TemporaryFolder temp;
+    const auto dir = temp.folder;
+    juce::WavAudioFormat wav;
+    juce::FlacAudioFormat flac;
+    const auto file = [&](const char* name) { return dir.getChildFile(name); };
+    const auto job = [](PreparationState s) { return (int)s; };
+    using P = SampleLoadPolicy;
+
+    struct Case
+    {
+        const char* name;
+        std::function<Outcome(Library&)> run;
+        P policy;
+        int state;
+        juce::String message;
+        // Only a load that was allowed to finish replaces the source.
+        const char* publishedName = "original.wav";
+    };
+
+    const auto longWav = [&] { return writeWav(file("long.wav"), 48000 * 60, 48000, 2); };
+    const Case cases[] = {
+        {"missing file", [&](Library& l) { return refusedOrLoaded(l, file("missing.wav")); }, P::REJECT_FOR_BOUNDED_MEMORY,
+         0, "The selected sample does not exist."},
+        {"folder", [&](Library& l) { return refusedOrLoaded(l, dir); }, P::REJECT_FOR_BOUNDED_MEMORY, 0,
+         "The selected sample does not exist."},
+        {"zero-byte file",
+         [&](Library& l)
+         {
+             file("empty.wav").create();
+             return refusedOrLoaded(l, file("empty.wav"));
+         },
+         P::REJECT_FOR_BOUNDED_MEMORY, 0, headerMessage},
+        {"header with no frames",
+         [&](Library& l) { return refusedOrLoaded(l, writeWavHeader(file("silent.wav"), 0, 0)); },
+         P::REJECT_FOR_BOUNDED_MEMORY, 0,
+         "The audio header does not contain a valid duration, rate, or channel count."},
+        {"text renamed .wav",
+         [&](Library& l)
+         {
+             file("text.wav").replaceWithText("Not audio, only words in a file that claims otherwise.\n");
+             return refusedOrLoaded(l, file("text.wav"));
+         },
+         P::REJECT_FOR_BOUNDED_MEMORY, 0, headerMessage},
+        {"audio with a .txt extension",
+         [&](Library& l)
+         {
+             writeWav(file("audio.wav"), 4800, 48000, 1).moveFileTo(file("audio.txt"));
+             return refusedOrLoaded(l, file("audio.txt"));
+         },
+         P::REJECT_FOR_BOUNDED_MEMORY, 0, headerMessage},
+        {"unknown extension",
+         [&](Library& l)
+         {
+             writeWav(file("audio2.wav"), 4800, 48000, 1).moveFileTo(file("audio.xyz"));
+             return refusedOrLoaded(l, file("audio.xyz"));
+         },
+         P::REJECT_FOR_BOUNDED_MEMORY, 0, headerMessage},
+        {"header beyond the memory ceiling",
+         [&](Library& l) { return refusedOrLoaded(l, writeWavHeader(file("huge.wav"), 0x7ffffff0u, 4096)); },
+         P::REJECT_FOR_BOUNDED_MEMORY, 0,
+         "The source would decode to 4096.0 MB for 186.4 minutes, exceeding Sorvane's 2-hour / 512 MB "
+         "in-memory limit."},
+        {"truncated WAV",
+         [&](Library& l)
+         { return refusedOrLoaded(l, cutToHalf(writeWav(file("cut.wav"), 200000, 48000, 2))); },
+         P::DECODE_IN_MEMORY, job(PreparationState::Failed), decodeMessage},
+        {"truncated WAV, cut inside the last block",
+         [&](Library& l)
+         {
+             const auto f = writeWav(file("cut-tail.wav"), 100000, 48000, 1);
+             std::filesystem::resize_file(f.getFullPathName().toStdString(), (std::uintmax_t)f.getSize() - 3);
+             return refusedOrLoaded(l, f);
+         },
+         P::DECODE_IN_MEMORY, job(PreparationState::Failed), decodeMessage},
+        {"truncated FLAC",
+         [&](Library& l)
+         { return refusedOrLoaded(l, cutToHalf(writeAudio(flac, file("cut.flac"), 200000, 48000, 2, 16))); },
+         P::DECODE_IN_MEMORY, job(PreparationState::Failed), decodeMessage},
+        {"truncated MP3",
+         [&](Library& l)
+         {
+             const auto source = writeWav(file("for-mp3.wav"), 200000, 48000, 2);
+             return refusedOrLoaded(l, cutToHalf(encodeWithFfmpeg(source, file("cut.mp3"))));
+         },
+         // JUCE's MP3 reader does not open MP3 files written by ffmpeg here, whole or cut, so the
+         // header check refuses it before any decode.
+         P::REJECT_FOR_BOUNDED_MEMORY, 0, headerMessage},
+        {"load superseded by one that fails",
+         [&](Library& l)
+         {
+             const auto cut = cutToHalf(writeWav(file("cut2.wav"), 200000, 48000, 2));
+             juce::String error;
+             EXPECT_TRUE(l.library.requestLoad(longWav(), error, false));
+             const auto first = waitForSnapshot(
+                 l, [](const auto& s) { return s.state == (int)PreparationState::Decoding || s.state >= 4; });
+             EXPECT_EQ(first.state, (int)PreparationState::Decoding);
+             // The superseded job checks its cancel flag before publishing, so it can never publish now.
+             return refusedOrLoaded(l, cut);
+         },
+         P::DECODE_IN_MEMORY, job(PreparationState::Failed), decodeMessage},
+        {"cancel while checking",
+         [&](Library& l)
+         {
+             // The worker probes an M4A with ffprobe, which keeps it checking long enough to cancel there.
+             const auto m4a = encodeWithFfmpeg(writeWav(file("for-m4a.wav"), 48000, 48000, 2), file("a.m4a"));
+             juce::String error;
+             EXPECT_TRUE(l.library.requestLoad(m4a, error, false)) << error;
+             EXPECT_EQ(l.library.snapshot().state, (int)PreparationState::Checking);
+             l.library.cancel();
+             const auto s = l.waitForEnd();
+             EXPECT_EQ(s.reservedBytes, 0u) << "cancelled before the decode buffer was allocated";
+             return Outcome{P::DECODE_IN_MEMORY, s.state, s.message};
+         },
+         P::DECODE_IN_MEMORY, job(PreparationState::Cancelled), cancelMessage},
+        {"cancel while decoding",
+         [&](Library& l)
+         {
+             juce::String error;
+             EXPECT_TRUE(l.library.requestLoad(longWav(), error, false));
+             const auto decoding = waitForSnapshot(
+                 l, [](const auto& s) { return s.state == (int)PreparationState::Decoding || s.state >= 4; });
+             EXPECT_EQ(decoding.state, (int)PreparationState::Decoding);
+             l.library.cancel();
+             const auto s = l.waitForEnd();
+             return Outcome{P::DECODE_IN_MEMORY, s.state, s.message};
+         },
+         P::DECODE_IN_MEMORY, job(PreparationState::Cancelled), cancelMessage},
+        {"cancel after publishing",
+         [&](Library& l)
+         {
+             juce::String error;
+             EXPECT_TRUE(l.library.requestLoad(writeWav(file("next.wav"), 4800, 48000, 2), error, false));
+             EXPECT_EQ(l.waitForEnd().state, (int)PreparationState::Published);
+             disturbTransport(l.transport);
+             l.library.cancel();
+             const auto s = l.library.snapshot();
+             return Outcome{P::DECODE_IN_MEMORY, s.state, s.message};
+         },
+         P::DECODE_IN_MEMORY, job(PreparationState::Published), "Source prepared and atomically published.",
+         "next.wav"},
+    };
+
+    const auto original = writeWav(file("original.wav"), 4800, 48000, 1);
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        Library l;
+        juce::String error;
+        ASSERT_TRUE(l.library.requestLoad(original, error, false));
+        ASSERT_EQ(l.waitForEnd().state, (int)PreparationState::Published);
+        const auto before = l.library.getCurrentSample();
+        disturbTransport(l.transport);
+        const auto modifiedBefore = l.modified.load();
+
+        const auto outcome = c.run(l);
+        EXPECT_EQ(outcome.message, c.message);
+        EXPECT_EQ(outcome.policy, c.policy);
+        EXPECT_EQ(outcome.state, c.state);
+
+        const auto after = l.library.getCurrentSample();
+        ASSERT_NE(after, nullptr);
+        EXPECT_EQ(after->name, c.publishedName);
+        EXPECT_EQ(l.library.getPublished(), after.get());
+        if (juce::String(c.publishedName) == "original.wav")
+        {
+            EXPECT_EQ(after, before);
+            EXPECT_EQ(l.modified.load(), modifiedBefore) << "a failure does not mark the project modified";
+        }
+        EXPECT_EQ(l.transport.rangeStart.load(), 0.2);
+        EXPECT_EQ(l.transport.rangeEnd.load(), 0.7);
+        EXPECT_FALSE(l.transport.looping.load());
+        EXPECT_TRUE(l.transport.zeroSnap.load());
+        EXPECT_TRUE(l.transport.playing.load());
+        l.library.getLoadedSampleName();
+        EXPECT_EQ(l.library.getRetiredCount(), 0u) << "nothing the audio thread never read is kept";
+    }
+}
+
+TEST(SourceLoading, ValidFilesDecodeToTheirLastFrame)
+{
+    TemporaryFolder temp;
+    juce::WavAudioFormat wav;
+    juce::FlacAudioFormat flac;
+    juce::OggVorbisAudioFormat ogg;
+    struct Case
+    {
+        const char* kind;
+        std::function<juce::File(const juce::File&, int frames)> write;
+        bool exact; // lossless: every sample and the length are known
+    };
+    const auto withFormat = [](juce::AudioFormat& format, int bits, int quality)
+    {
+        return [&format, bits, quality](const juce::File& f, int frames)
+        { return writeAudio(format, f, frames, 44100, 2, bits, quality); };
+    };
+    const Case cases[] = {
+        {"wav", withFormat(wav, 16, 0), true},
+        {"wav", withFormat(wav, 24, 0), true},
+        {"wav", withFormat(wav, 32, 0), true},
+        {"flac", withFormat(flac, 16, 0), true},
+        {"flac", withFormat(flac, 24, 0), true},
+        {"ogg", withFormat(ogg, 16, 4), false},
+    };
+    int index = 0;
+    for (const auto& c : cases)
+        for (const int frames : {1000, 65535, 65536, 65537, 131072, 200001})
+        {
+            const auto f =
+                c.write(temp.folder.getChildFile("valid" + juce::String(++index) + "." + c.kind), frames);
+            SCOPED_TRACE(f.getFileName() + " " + juce::String(frames) + " frames");
+            Library l;
+            juce::String error;
+            ASSERT_TRUE(l.library.requestLoad(f, error, false)) << error;
+            const auto s = l.waitForEnd();
+            ASSERT_EQ(s.state, (int)PreparationState::Published) << s.message;
+            const auto sample = l.library.getCurrentSample();
+            if (c.exact)
+            {
+                ASSERT_EQ(sample->getNumFrames(), frames);
+                const int last = frames - 1;
+                EXPECT_NEAR(sample->audio.getSample(1, last), 0.5f * std::sin(2.0 * M_PI * 440.0 * last / 44100 + 1),
+                            1e-3);
+            }
+            else
+            {
+                // Lossy codecs add encoder delay and padding but never lose the signal's length.
+                EXPECT_GE(sample->getNumFrames(), frames);
+                EXPECT_LE(sample->getNumFrames(), frames + 4096);
+            }
+        }
+}
