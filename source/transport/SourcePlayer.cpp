@@ -163,6 +163,7 @@ void SourcePlayer::renderBlock(juce::AudioBuffer<float>& buffer, TransportState&
     };
 
     const int outputChannels = buffer.getNumChannels();
+    float* const* outputs = buffer.getArrayOfWritePointers(); // also marks the buffer as holding audio
     bool ended = false;
     for (int frame = 0; frame < buffer.getNumSamples(); ++frame)
     {
@@ -186,7 +187,10 @@ void SourcePlayer::renderBlock(juce::AudioBuffer<float>& buffer, TransportState&
             if (--fadeSamplesRemaining == 0)
                 fadeGain = fadeTarget;
         }
-        const float gain = fadeGain < 0.0f ? 0.0f : (float)std::sin(std::min(fadeGain, 1.0f) * halfPi);
+        // Outside a fade the gain is exactly 0 or 1; only a fade needs the sine.
+        const float gain = fadeGain <= 0.0f   ? 0.0f
+                           : fadeGain >= 1.0f ? 1.0f
+                                              : (float)std::sin((double)fadeGain * halfPi);
 
         const bool inSeam = i >= seamStart;
         double theta = 0.0;
@@ -197,7 +201,8 @@ void SourcePlayer::renderBlock(juce::AudioBuffer<float>& buffer, TransportState&
             theta = k < 0.0 ? 0.0 : std::min(k, 1.0) * halfPi;
             headPosition = juce::jlimit((double)t, (double)(u - 1), pos + (double)t - (double)seamStart);
         }
-        const float cosTheta = (float)std::cos(theta), sinTheta = (float)std::sin(theta);
+        const float cosTheta = inSeam ? (float)std::cos(theta) : 1.0f;
+        const float sinTheta = inSeam ? (float)std::sin(theta) : 0.0f;
 
         for (int ch = 0; ch < outputChannels; ++ch)
         {
@@ -213,7 +218,7 @@ void SourcePlayer::renderBlock(juce::AudioBuffer<float>& buffer, TransportState&
             {
                 value = a * cosTheta;
             }
-            buffer.getWritePointer(ch)[frame] = gain * value;
+            outputs[ch][frame] = gain * value;
         }
         pos += increment;
     }
