@@ -230,10 +230,9 @@ void SorvaneAudioProcessor::cancelSampleLoad()
 
 void SorvaneAudioProcessor::clearLoadedSample()
 {
-    sources.cancel();
     parameters.state.removeProperty("samplePath", nullptr);
     parameters.state.removeProperty("sampleName", nullptr);
-    sources.clear();
+    sources.clear(); // cancels any load first
 }
 
 juce::AudioProcessorEditor* SorvaneAudioProcessor::createEditor()
