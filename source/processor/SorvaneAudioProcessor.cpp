@@ -88,97 +88,18 @@ void SorvaneAudioProcessor::applyParameterSnapshot(const juce::ValueTree& tree)
     lockWord.store(
         (std::uint64_t)(juce::int64)tree.getProperty(sorvane::stateIds::macroLocks, (juce::int64)0));
 
-    parameters.replaceState(sorvane::prepareStateForApplication(tree));
-}
+    const auto applied = sorvane::prepareStateForApplication(tree);
+    parameters.replaceState(applied);
 
-//======================================================================================================
-float SorvaneAudioProcessor::snapshotNormalisedValue(const juce::ValueTree& tree,
-                                                     const juce::RangedAudioParameter& parameter) const
-{
-    return sorvane::snapshotNormalisedValue(tree, parameter);
-}
-
-void SorvaneAudioProcessor::setSnapshotNormalisedValue(juce::ValueTree& tree,
-                                                       const juce::RangedAudioParameter& parameter,
-                                                       float normalised) const
-{
-    sorvane::setSnapshotNormalisedValue(tree, parameter, normalised);
-}
-
-juce::ValueTree SorvaneAudioProcessor::makeMutatedSnapshot(const juce::ValueTree& base, std::uint32_t seed,
-                                                           float strength,
-                                                           const juce::StringArray& locks) const
-{
-    return sorvane::Mutation(getParameters()).makeMutatedSnapshot(base, seed, strength, locks);
-}
-
-juce::StringArray
-SorvaneAudioProcessor::getEffectiveMutationLocks(const juce::StringArray& controlLocks) const
-{
-    return sorvane::Mutation::effectiveLocks(lockWord.load(std::memory_order_acquire), controlLocks);
-}
-
-void SorvaneAudioProcessor::mutateCurrentProgram(std::uint32_t seed, float strength,
-                                                 const juce::StringArray& controlLocks)
-{
-    workflowSeed.store(seed);
-    setMacroLockedParameterIds(controlLocks);
-    const auto effective = getEffectiveMutationLocks(controlLocks);
-
-    const auto result = makeMutatedSnapshot(captureParameterSnapshot(), seed, strength, effective);
-    applyParameterSnapshot(result);
-
-    // A mutation ends any variation set. The Tressel session controller is cleared here as well once
-    // it exists.
-    tresselVariants.clear();
-    tresselBase = {};
-
-    pushMutationHistory(result);
-}
-
-void SorvaneAudioProcessor::generateMutationVariants(std::uint32_t seed, float strength,
-                                                     const juce::StringArray& controlLocks)
-{
-    workflowSeed.store(seed);
-    setMacroLockedParameterIds(controlLocks);
-    const auto effective = getEffectiveMutationLocks(controlLocks);
-
-    tresselBase = captureParameterSnapshot();
-    tresselVariants.clear();
-    // The Tressel session controller is cleared here once it exists.
-
-    const sorvane::Mutation mutation(getParameters());
-    for (std::uint32_t k = 0; k < 4; ++k)
-        tresselVariants.push_back(
-            mutation.makeMutatedSnapshot(tresselBase, seed + 7919u * k, strength, effective));
-
-    // The sound stays as it was; choosing a variant later applies it and records it in the history.
-    applyParameterSnapshot(tresselBase);
-}
-
-void SorvaneAudioProcessor::pushMutationHistory(const juce::ValueTree& tree)
-{
-    mutationHistory.push(tree);
-}
-
-bool SorvaneAudioProcessor::undoMutation()
-{
-    const auto entry = mutationHistory.stepBack();
-    if (!entry.isValid())
-        return false;
-
-    applyParameterSnapshot(entry);
-    return true;
-}
-
-bool SorvaneAudioProcessor::redoMutation()
-{
-    const auto entry = mutationHistory.stepForward();
-    if (!entry.isValid())
-        return false;
-
-    applyParameterSnapshot(entry);
-    return true;
+    // A group restore edits the auditioned variant, but only of the session it was made from.
+    if ((bool)tree.getProperty(sorvane::stateIds::workflowGroupRestore, false))
+    {
+        const auto seed = (juce::int64)tree.getProperty(sorvane::stateIds::workflowRestoreSeed, (juce::int64)-1);
+        const int variant = tree.getProperty(sorvane::stateIds::workflowRestoreVariant, -1);
+        if (tresselController.replaceSelectedVariant(applied, seed, variant) &&
+            (size_t)variant < tresselVariants.size())
+            tresselVariants[(size_t)variant] = tresselController.getSnapshot().variants[(size_t)variant];
+    }
 }
 
 //======================================================================================================

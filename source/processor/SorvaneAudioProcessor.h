@@ -12,6 +12,8 @@
 #include "transport/SourceTransport.h"
 #include "workflow/Mutation.h"
 #include "workflow/MutationHistory.h"
+#include "workflow/TresselGeneration.h"
+#include "workflow/TresselWorkflowController.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
@@ -83,6 +85,15 @@ public:
     const juce::ValueTree& getTresselBase() const noexcept { return tresselBase; }
     const std::vector<juce::ValueTree>& getTresselVariants() const noexcept { return tresselVariants; }
 
+    // Tressel (message thread): generation and auditioning; each success is recorded in the history.
+    sorvane::TresselGenerationResult generateTressel(std::uint32_t seed, int personality, float amount,
+                                                     const juce::StringArray& controlLocks, bool keepBaseline,
+                                                     bool reducedMotion);
+    bool selectTresselVariant(int index);
+    bool restoreTresselBaseline();
+    bool keepTresselVariant();
+    sorvane::TresselSessionSnapshot getTresselSession() const { return tresselController.getSnapshot(); }
+
     // Sources (stand-alone): loading, publication and transport.
     using LoadedSample = sorvane::LoadedSample;
     sorvane::SampleLoadEstimate preflightSample(const juce::File& file, juce::String& error);
@@ -119,6 +130,8 @@ public:
 
 private:
     void markProjectDirty() noexcept;
+    void endTresselSession();
+    void adoptTresselSession(const sorvane::TresselSessionSnapshot& session);
     void publishOutputMeters(const juce::AudioBuffer<float>& buffer) noexcept;
     void clearMeters() noexcept;
     double tempoCandidate() const noexcept;
@@ -137,9 +150,11 @@ private:
     sorvane::PublishedMeters publishedEngineMeters;
 
     sorvane::MutationHistory mutationHistory;
-    // The variation set: the sound it started from and its four mutated variants.
+    // The sound the current variants started from and the variants themselves: a Tressel session's or
+    // a variation set's.
     juce::ValueTree tresselBase;
     std::vector<juce::ValueTree> tresselVariants;
+    sorvane::TresselWorkflowController tresselController;
 
     sorvane::TransportState sourceState;
     sorvane::SourcePlayer player;

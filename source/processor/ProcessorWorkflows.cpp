@@ -1,0 +1,210 @@
+// The processor's sound-design members: mutation and history, Tressel sessions and factory programs.
+// Each forwards to the workflow class that does the work.
+
+#include "processor/ParameterState.h"
+#include "processor/SorvaneAudioProcessor.h"
+#include "workflow/TresselPersonality.h"
+#include "workflow/TresselVariants.h"
+
+namespace
+{
+const juce::Identifier tresselVariantName{"tresselVariantName"};
+} // namespace
+
+//======================================================================================================
+float SorvaneAudioProcessor::snapshotNormalisedValue(const juce::ValueTree& tree,
+                                                     const juce::RangedAudioParameter& parameter) const
+{
+    return sorvane::snapshotNormalisedValue(tree, parameter);
+}
+
+void SorvaneAudioProcessor::setSnapshotNormalisedValue(juce::ValueTree& tree,
+                                                       const juce::RangedAudioParameter& parameter,
+                                                       float normalised) const
+{
+    sorvane::setSnapshotNormalisedValue(tree, parameter, normalised);
+}
+
+juce::ValueTree SorvaneAudioProcessor::makeMutatedSnapshot(const juce::ValueTree& base, std::uint32_t seed,
+                                                           float strength,
+                                                           const juce::StringArray& locks) const
+{
+    return sorvane::Mutation(getParameters()).makeMutatedSnapshot(base, seed, strength, locks);
+}
+
+juce::StringArray
+SorvaneAudioProcessor::getEffectiveMutationLocks(const juce::StringArray& controlLocks) const
+{
+    return sorvane::Mutation::effectiveLocks(lockWord.load(std::memory_order_acquire), controlLocks);
+}
+
+void SorvaneAudioProcessor::endTresselSession()
+{
+    tresselVariants.clear();
+    tresselBase = {};
+    tresselController.clear();
+}
+
+void SorvaneAudioProcessor::adoptTresselSession(const sorvane::TresselSessionSnapshot& session)
+{
+    tresselBase = session.baseline;
+    tresselVariants.assign(session.variants.begin(), session.variants.end());
+}
+
+void SorvaneAudioProcessor::mutateCurrentProgram(std::uint32_t seed, float strength,
+                                                 const juce::StringArray& controlLocks)
+{
+    workflowSeed.store(seed);
+    setMacroLockedParameterIds(controlLocks);
+    const auto effective = getEffectiveMutationLocks(controlLocks);
+
+    const auto result = makeMutatedSnapshot(captureParameterSnapshot(), seed, strength, effective);
+    applyParameterSnapshot(result);
+    endTresselSession();
+    pushMutationHistory(result);
+}
+
+void SorvaneAudioProcessor::generateMutationVariants(std::uint32_t seed, float strength,
+                                                     const juce::StringArray& controlLocks)
+{
+    workflowSeed.store(seed);
+    setMacroLockedParameterIds(controlLocks);
+    const auto effective = getEffectiveMutationLocks(controlLocks);
+
+    endTresselSession();
+    tresselBase = captureParameterSnapshot();
+
+    const sorvane::Mutation mutation(getParameters());
+    for (std::uint32_t k = 0; k < 4; ++k)
+        tresselVariants.push_back(
+            mutation.makeMutatedSnapshot(tresselBase, seed + 7919u * k, strength, effective));
+
+    // The sound stays as it was; choosing a variant later applies it and records it in the history.
+    applyParameterSnapshot(tresselBase);
+}
+
+void SorvaneAudioProcessor::pushMutationHistory(const juce::ValueTree& tree)
+{
+    mutationHistory.push(tree);
+}
+
+bool SorvaneAudioProcessor::undoMutation()
+{
+    const auto entry = mutationHistory.stepBack();
+    if (!entry.isValid())
+        return false;
+
+    applyParameterSnapshot(entry);
+    return true;
+}
+
+bool SorvaneAudioProcessor::redoMutation()
+{
+    const auto entry = mutationHistory.stepForward();
+    if (!entry.isValid())
+        return false;
+
+    applyParameterSnapshot(entry);
+    return true;
+}
+
+//======================================================================================================
+sorvane::TresselGenerationResult
+SorvaneAudioProcessor::generateTressel(std::uint32_t seed, int personality, float amount,
+                                       const juce::StringArray& controlLocks, bool keepBaseline,
+                                       bool reducedMotion)
+{
+    sorvane::TresselGenerationResult result;
+    result.selectorIndex = juce::jlimit(0, sorvane::numTresselPersonalities - 1, personality);
+    result.reducedMotion = reducedMotion;
+
+    int requested = result.selectorIndex;
+    if (requested == sorvane::tresselAuto)
+    {
+        if (const auto sample = sources.getCurrentSample();
+            sample != nullptr && sample->traits.family != 0 && sample->traits.confidence >= 0.52f)
+        {
+            requested = sample->traits.recommendedPersonality;
+            result.sourceAware = true;
+            result.sourceFamily = sample->traits.family;
+        }
+    }
+
+    result.resolvedPersonality = sorvane::resolvePersonality(requested, seed);
+
+    setMacroLockedParameterIds(controlLocks);
+    const auto effective = getEffectiveMutationLocks(controlLocks);
+    workflowSeed.store(seed);
+
+    auto baseline = captureParameterSnapshot();
+    if (keepBaseline)
+        if (const auto previous = tresselController.getSnapshot(); previous.baseline.isValid())
+            baseline = sorvane::composeRegenerationBaseline(previous.baseline, baseline, effective, getParameters());
+
+    const auto session = tresselController.generate(
+        baseline, seed, requested, amount, reducedMotion,
+        sorvane::makeTresselVariantFunction(result.selectorIndex, result.resolvedPersonality, effective,
+                                            getParameters()));
+    adoptTresselSession(session);
+
+    juce::ValueTree first;
+    if (tresselController.select(0, first))
+    {
+        applyParameterSnapshot(first);
+        pushMutationHistory(first);
+    }
+    else
+    {
+        applyParameterSnapshot(tresselBase);
+    }
+    return result;
+}
+
+bool SorvaneAudioProcessor::selectTresselVariant(int index)
+{
+    juce::ValueTree variant;
+    if (tresselController.select(index, variant))
+    {
+        applyParameterSnapshot(variant);
+        pushMutationHistory(variant);
+        return true;
+    }
+
+    // A variation set has no session; its variants are auditioned straight from the list.
+    if (tresselController.getSnapshot().isValid() || index < 0 || index >= (int)tresselVariants.size() ||
+        !tresselVariants[(size_t)index].isValid())
+        return false;
+
+    applyParameterSnapshot(tresselVariants[(size_t)index]);
+    pushMutationHistory(captureParameterSnapshot());
+    return true;
+}
+
+bool SorvaneAudioProcessor::restoreTresselBaseline()
+{
+    if (const auto session = tresselController.getSnapshot(); session.baseline.isValid())
+    {
+        applyParameterSnapshot(session.baseline);
+        pushMutationHistory(session.baseline);
+        return true;
+    }
+
+    if (!tresselBase.isValid())
+        return false;
+
+    applyParameterSnapshot(tresselBase);
+    pushMutationHistory(captureParameterSnapshot());
+    return true;
+}
+
+bool SorvaneAudioProcessor::keepTresselVariant()
+{
+    juce::ValueTree kept;
+    if (!tresselController.keep(kept))
+        return false;
+
+    applyParameterSnapshot(kept);
+    pushMutationHistory(kept);
+    return true;
+}
+
