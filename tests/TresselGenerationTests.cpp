@@ -639,8 +639,11 @@ TEST(TresselAudition, GroupRestoreReplacesOnlyTheMatchingSelectedVariant)
 TEST(TresselAudition, MutationAndVariationsEndTheSession)
 {
     auto processor = makeProcessor();
+    EXPECT_FALSE(processor->selectMutationVariation(0));
+    EXPECT_FALSE(processor->restoreMutationBaseline());
     processor->generateTressel(4, sorvane::tresselVoid, 50.0f, {}, false, false);
     ASSERT_TRUE(processor->getTresselSession().isValid());
+    EXPECT_FALSE(processor->selectMutationVariation(0)) << "session variants are auditioned as Tressel variants";
     processor->mutateCurrentProgram(9, 0.5f, {});
     EXPECT_FALSE(processor->getTresselSession().isValid());
     EXPECT_TRUE(processor->getTresselVariants().empty());
@@ -653,9 +656,12 @@ TEST(TresselAudition, MutationAndVariationsEndTheSession)
     // A variation set is auditioned from its list and recorded as the resulting sound.
     const auto historyBefore = processor->getMutationHistory().size();
     const auto variant = processor->getTresselVariants()[3];
-    ASSERT_TRUE(processor->selectTresselVariant(3));
+    EXPECT_FALSE(processor->selectTresselVariant(3)) << "no session behind a variation set";
+    EXPECT_FALSE(processor->restoreTresselBaseline());
+    EXPECT_FALSE(processor->selectMutationVariation(4));
+    ASSERT_TRUE(processor->selectMutationVariation(3));
     EXPECT_EQ(plain(*processor, "drive"), (float)valueIn(variant, "drive"));
     EXPECT_EQ(processor->getMutationHistory().size(), historyBefore + 1);
-    ASSERT_TRUE(processor->restoreTresselBaseline());
+    ASSERT_TRUE(processor->restoreMutationBaseline());
     EXPECT_EQ(xmlOf(processor->captureParameterSnapshot()), xmlOf(processor->getTresselBase()));
 }

@@ -83,6 +83,28 @@ void SorvaneAudioProcessor::generateMutationVariants(std::uint32_t seed, float s
     applyParameterSnapshot(tresselBase);
 }
 
+bool SorvaneAudioProcessor::selectMutationVariation(int index)
+{
+    // Only a variation set lives in the list without a session behind it.
+    if (tresselController.getSnapshot().isValid() || index < 0 || index >= (int)tresselVariants.size() ||
+        !tresselVariants[(size_t)index].isValid())
+        return false;
+
+    applyParameterSnapshot(tresselVariants[(size_t)index]);
+    pushMutationHistory(captureParameterSnapshot());
+    return true;
+}
+
+bool SorvaneAudioProcessor::restoreMutationBaseline()
+{
+    if (!tresselBase.isValid())
+        return false;
+
+    applyParameterSnapshot(tresselBase);
+    pushMutationHistory(captureParameterSnapshot());
+    return true;
+}
+
 void SorvaneAudioProcessor::pushMutationHistory(const juce::ValueTree& tree)
 {
     mutationHistory.push(tree);
@@ -163,37 +185,22 @@ SorvaneAudioProcessor::generateTressel(std::uint32_t seed, int personality, floa
 bool SorvaneAudioProcessor::selectTresselVariant(int index)
 {
     juce::ValueTree variant;
-    if (tresselController.select(index, variant))
-    {
-        applyParameterSnapshot(variant);
-        pushMutationHistory(variant);
-        return true;
-    }
-
-    // A variation set has no session; its variants are auditioned straight from the list.
-    if (tresselController.getSnapshot().isValid() || index < 0 || index >= (int)tresselVariants.size() ||
-        !tresselVariants[(size_t)index].isValid())
+    if (!tresselController.select(index, variant))
         return false;
 
-    applyParameterSnapshot(tresselVariants[(size_t)index]);
-    pushMutationHistory(captureParameterSnapshot());
+    applyParameterSnapshot(variant);
+    pushMutationHistory(variant);
     return true;
 }
 
 bool SorvaneAudioProcessor::restoreTresselBaseline()
 {
-    if (const auto session = tresselController.getSnapshot(); session.baseline.isValid())
-    {
-        applyParameterSnapshot(session.baseline);
-        pushMutationHistory(session.baseline);
-        return true;
-    }
-
-    if (!tresselBase.isValid())
+    const auto session = tresselController.getSnapshot();
+    if (!session.baseline.isValid())
         return false;
 
-    applyParameterSnapshot(tresselBase);
-    pushMutationHistory(captureParameterSnapshot());
+    applyParameterSnapshot(session.baseline);
+    pushMutationHistory(session.baseline);
     return true;
 }
 

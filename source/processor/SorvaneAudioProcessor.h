@@ -77,6 +77,9 @@ public:
                                         const juce::StringArray& locks) const;
     void mutateCurrentProgram(std::uint32_t seed, float strength, const juce::StringArray& controlLocks);
     void generateMutationVariants(std::uint32_t seed, float strength, const juce::StringArray& controlLocks);
+    // Auditioning a variation set: a variation, or its unchanged starting sound.
+    bool selectMutationVariation(int index);
+    bool restoreMutationBaseline();
     juce::StringArray getEffectiveMutationLocks(const juce::StringArray& controlLocks) const;
     void pushMutationHistory(const juce::ValueTree& tree);
     bool undoMutation();
