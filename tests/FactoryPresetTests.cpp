@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "presets/FactoryPresets.h"
+#include "presets/FactoryVariationFunction.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 
 using sorvane::FactoryPreset;
 using sorvane::factoryPresets;
+using sorvane::makeFactoryVariationFunction;
 using sorvane::ParameterValue;
 using sorvane::test::makeProcessor;
 
@@ -295,6 +297,11 @@ std::map<int, std::vector<ExpectedVariation>> expectedVariations()
     return expected;
 }
 
+std::string xmlOf(const juce::ValueTree& tree)
+{
+    return tree.createXml()->toString().toStdString();
+}
+
 juce::RangedAudioParameter* findParameter(const juce::Array<juce::AudioProcessorParameter*>& parameters,
                                           const juce::String& id)
 {
@@ -304,6 +311,75 @@ juce::RangedAudioParameter* findParameter(const juce::Array<juce::AudioProcessor
     return nullptr;
 }
 
+// A baseline away from the defaults, so a drift or an override shows up as a real change.
+juce::ValueTree baselineFor(SorvaneAudioProcessor& processor, int row)
+{
+    auto tree = processor.captureParameterSnapshot();
+    for (const auto& v : factoryPresets()[(size_t)row].values)
+        tree.getChildWithProperty("id", v.id).setProperty("value", (double)v.value, nullptr);
+    tree.setProperty("tresselVariantName", "LEFT OVER", nullptr);
+    return tree;
+}
+
+// The draw, written out: a 64-bit LCG over the zero-extended seed, bits 16..47 over 2^32 in float,
+// capped at the float just below 1.
+class ReferenceDraws
+{
+public:
+    explicit ReferenceDraws(std::uint32_t seed) : state(seed) {}
+
+    float next()
+    {
+        state = state * 25214903917ull + 11ull;
+        const auto bits = (std::uint32_t)((state >> 16) & 0xFFFFFFFFull);
+        std::uint32_t capBits = 0x3F7FFFFEu;
+        float cap;
+        std::memcpy(&cap, &capBits, sizeof cap);
+        return std::min((float)bits / 4294967296.0f, cap);
+    }
+
+private:
+    std::uint64_t state;
+};
+
+const char* const driftOrder[] = {"glitch",       "reverse",   "resonance", "delay",
+                                  "spectralWave", "dimension", "chaos"};
+
+// What the drift must leave in each of the seven children, computed from the range object directly.
+std::map<std::string, double> expectedDrift(const juce::Array<juce::AudioProcessorParameter*>& parameters,
+                                            const juce::ValueTree& baseline, std::uint32_t seed, float amount)
+{
+    std::map<std::string, double> result;
+    ReferenceDraws draws(seed);
+    for (auto* id : driftOrder)
+    {
+        const float r = draws.next();
+        const auto child = baseline.getChildWithProperty("id", id);
+        if (!child.isValid())
+            continue;
+        const auto& range = findParameter(parameters, id)->getNormalisableRange();
+        const float v = range.convertTo0to1(range.snapToLegalValue((float)(double)child["value"]));
+        const float x = std::clamp(v + amount * (2.0f * r - 1.0f) * 0.18f, 0.0f, 1.0f);
+        result[id] = (double)range.snapToLegalValue(range.convertFrom0to1(x));
+    }
+    return result;
+}
+
+// Every child other than the named ones carries exactly the baseline's value.
+void expectOthersUntouched(const juce::ValueTree& baseline, const juce::ValueTree& result,
+                           const std::set<std::string>& changed, const std::string& context)
+{
+    ASSERT_EQ(result.getNumChildren(), baseline.getNumChildren()) << context;
+    for (const auto& child : baseline)
+    {
+        const auto id = child["id"].toString().toStdString();
+        if (changed.count(id) != 0)
+            continue;
+        const auto other = result.getChildWithProperty("id", child["id"]);
+        ASSERT_TRUE(other.isValid()) << context << " " << id;
+        EXPECT_EQ((double)other["value"], (double)child["value"]) << context << " " << id;
+    }
+}
 } // namespace
 
 //==========================================================================================================
@@ -470,6 +546,179 @@ TEST(FactoryPresetTable, SixRowsCarryTheirNamedVariations)
             EXPECT_EQ(variations[k].name.toStdString(), found->second[k].name) << "row " << i;
             EXPECT_EQ(valuesOf(variations[k].overrides), found->second[k].overrides)
                 << "row " << i << " " << found->second[k].name;
+        }
+    }
+}
+
+//==========================================================================================================
+TEST(FactoryPresetVariation, NamedVariationsSetTheirOverridesExactly)
+{
+    auto processor = makeProcessor();
+    const auto& parameters = processor->getParameters();
+
+    for (int row : {15, 17, 19, 21, 23, 24})
+    {
+        const auto& preset = factoryPresets()[(size_t)row];
+        const auto baseline = baselineFor(*processor, row);
+        const auto before = xmlOf(baseline);
+        auto variant = makeFactoryVariationFunction(preset, parameters);
+
+        for (size_t k = 0; k < preset.variations.size(); ++k)
+        {
+            const auto& variation = preset.variations[k];
+            const auto context = "row " + std::to_string(row) + " " + variation.name.toStdString();
+            const auto result = variant(baseline, 0x1234u + 7919u * (std::uint32_t)k, 0.6f);
+
+            EXPECT_EQ(result["tresselVariantName"].toString(), variation.name) << context;
+            std::set<std::string> changed;
+            for (const auto& o : variation.overrides)
+            {
+                const auto child = result.getChildWithProperty("id", o.id);
+                ASSERT_TRUE(child.isValid()) << context;
+                EXPECT_TRUE(child["value"].isDouble()) << context << " " << o.id;
+                EXPECT_EQ((double)child["value"], (double)o.value) << context << " " << o.id;
+                changed.insert(o.id.toStdString());
+            }
+            expectOthersUntouched(baseline, result, changed, context);
+        }
+        EXPECT_EQ(xmlOf(baseline), before) << "the baseline itself must not change, row " << row;
+    }
+}
+
+TEST(FactoryPresetVariation, AnOverrideWithoutAChildIsSkipped)
+{
+    auto processor = makeProcessor();
+    const auto& preset = factoryPresets()[15];
+    auto baseline = baselineFor(*processor, 15);
+    baseline.removeChild(baseline.getChildWithProperty("id", "reverse"), nullptr);
+    baseline.removeChild(baseline.getChildWithProperty("id", "mix"), nullptr);
+
+    auto variant = makeFactoryVariationFunction(preset, processor->getParameters());
+    const auto result = variant(baseline, 99u, 0.5f);
+
+    EXPECT_FALSE(result.getChildWithProperty("id", "reverse").isValid());
+    EXPECT_FALSE(result.getChildWithProperty("id", "mix").isValid());
+    EXPECT_EQ((double)result.getChildWithProperty("id", "glitch")["value"], 48.0);
+    EXPECT_EQ((double)result.getChildWithProperty("id", "spark")["value"], 38.0);
+    EXPECT_EQ(result["tresselVariantName"].toString(), "GHOST BREAK");
+    expectOthersUntouched(baseline, result, {"glitch", "delay", "delayTime", "spectralWave", "spark"},
+                          "row 15");
+}
+
+TEST(FactoryPresetVariation, CallsBeyondTheVariationsDriftSevenParameters)
+{
+    auto processor = makeProcessor();
+    const auto& parameters = processor->getParameters();
+    const std::set<std::string> drifted(std::begin(driftOrder), std::end(driftOrder));
+
+    struct Case
+    {
+        int row;
+        std::uint32_t seeds[4];
+        float amount;
+    };
+    const Case cases[] = {
+        {23, {1397247854u, 1397255773u, 1397263692u, 1397271611u}, 0.35f}, // one variation, then three drifts
+        {15, {1u, 7920u, 15839u, 23758u}, 0.8f},                           // two, then two
+        {16, {0u, 0xFFFFFFFFu, 0x80000000u, 12345u}, 0.5f},                // none: every call drifts
+        {24, {77u, 7996u, 15915u, 23834u}, 5.0f},                          // wide enough to hit the ends
+    };
+
+    bool reachedAnEnd = false;
+    for (const auto& c : cases)
+    {
+        const auto& preset = factoryPresets()[(size_t)c.row];
+        const auto baseline = baselineFor(*processor, c.row);
+        auto variant = makeFactoryVariationFunction(preset, parameters);
+
+        for (size_t k = 0; k < 4; ++k)
+        {
+            const auto result = variant(baseline, c.seeds[k], c.amount);
+            if (k < preset.variations.size())
+            {
+                EXPECT_EQ(result["tresselVariantName"].toString(), preset.variations[k].name);
+                continue;
+            }
+
+            const auto context = "row " + std::to_string(c.row) + " call " + std::to_string(k);
+            EXPECT_FALSE(result.hasProperty("tresselVariantName")) << context;
+            const auto expected = expectedDrift(parameters, baseline, c.seeds[k], c.amount);
+            ASSERT_EQ(expected.size(), 7u);
+            int moved = 0;
+            for (const auto& [id, value] : expected)
+            {
+                const auto child = result.getChildWithProperty("id", juce::String(id));
+                EXPECT_TRUE(child["value"].isDouble()) << context << " " << id;
+                EXPECT_EQ((double)child["value"], value) << context << " " << id;
+                const auto before = (double)baseline.getChildWithProperty("id", juce::String(id))["value"];
+                moved += (double)child["value"] != before ? 1 : 0;
+                const auto& range = findParameter(parameters, id)->getNormalisableRange();
+                reachedAnEnd = reachedAnEnd || value == range.start || value == range.end;
+            }
+            EXPECT_GE(moved, 5) << context;
+            expectOthersUntouched(baseline, result, drifted, context);
+        }
+    }
+    EXPECT_TRUE(reachedAnEnd) << "the wide case should clamp at least one value";
+}
+
+TEST(FactoryPresetVariation, ADriftedIdWithoutAChildStillTakesItsDraw)
+{
+    auto processor = makeProcessor();
+    const auto& parameters = processor->getParameters();
+    auto baseline = baselineFor(*processor, 16);
+    baseline.removeChild(baseline.getChildWithProperty("id", "reverse"), nullptr);
+
+    auto variant = makeFactoryVariationFunction(factoryPresets()[16], parameters);
+    const auto result = variant(baseline, 4242u, 0.7f);
+
+    EXPECT_FALSE(result.getChildWithProperty("id", "reverse").isValid());
+    const auto expected = expectedDrift(parameters, baseline, 4242u, 0.7f);
+    ASSERT_EQ(expected.size(), 6u);
+    for (const auto& [id, value] : expected)
+        EXPECT_EQ((double)result.getChildWithProperty("id", juce::String(id))["value"], value) << id;
+}
+
+TEST(FactoryPresetVariation, EachFunctionCountsItsOwnCallsAndCopiesShareThem)
+{
+    auto processor = makeProcessor();
+    const auto& parameters = processor->getParameters();
+    const auto& preset = factoryPresets()[19];
+    const auto baseline = baselineFor(*processor, 19);
+
+    auto first = makeFactoryVariationFunction(preset, parameters);
+    EXPECT_EQ(first(baseline, 1u, 0.4f)["tresselVariantName"].toString(), "VOICE SHREDDER");
+
+    // The generator may hold a copy; it continues the same count.
+    auto copy = first;
+    EXPECT_EQ(copy(baseline, 2u, 0.4f)["tresselVariantName"].toString(), "TRANSMISSION LOST");
+    EXPECT_FALSE(first(baseline, 3u, 0.4f).hasProperty("tresselVariantName"));
+
+    auto second = makeFactoryVariationFunction(preset, parameters);
+    EXPECT_EQ(second(baseline, 1u, 0.4f)["tresselVariantName"].toString(), "VOICE SHREDDER");
+}
+
+TEST(FactoryPresetVariation, TheSameSeedsGiveIdenticalTrees)
+{
+    auto processor = makeProcessor();
+    const auto& parameters = processor->getParameters();
+    const std::uint32_t seeds[4] = {1397247854u, 1397255773u, 1397263692u, 1397271611u};
+
+    for (int row : {15, 16, 23})
+    {
+        const auto baseline = baselineFor(*processor, row);
+        auto a = makeFactoryVariationFunction(factoryPresets()[(size_t)row], parameters);
+        auto b = makeFactoryVariationFunction(factoryPresets()[(size_t)row], parameters);
+        auto c = makeFactoryVariationFunction(factoryPresets()[(size_t)row], parameters);
+        for (size_t k = 0; k < 4; ++k)
+        {
+            const auto fromA = xmlOf(a(baseline, seeds[k], 0.35f));
+            EXPECT_EQ(fromA, xmlOf(b(baseline, seeds[k], 0.35f))) << "row " << row << " call " << k;
+            const auto fromC = xmlOf(c(baseline, seeds[k] + 1u, 0.35f));
+            if (k >= factoryPresets()[(size_t)row].variations.size())
+            {
+                EXPECT_NE(fromA, fromC) << "another seed must drift differently, row " << row;
+            }
         }
     }
 }
