@@ -3,6 +3,8 @@
 
 #include "processor/ParameterState.h"
 #include "processor/SorvaneAudioProcessor.h"
+#include "presets/FactoryPresets.h"
+#include "presets/FactoryVariationFunction.h"
 #include "workflow/TresselPersonality.h"
 #include "workflow/TresselVariants.h"
 
@@ -215,3 +217,67 @@ bool SorvaneAudioProcessor::keepTresselVariant()
     return true;
 }
 
+//======================================================================================================
+const juce::String SorvaneAudioProcessor::getProgramName(int index)
+{
+    if ((unsigned)index >= (unsigned)sorvane::numFactoryPrograms)
+        return {};
+    return sorvane::factoryPresets()[(size_t)index].name;
+}
+
+void SorvaneAudioProcessor::setCurrentProgram(int index)
+{
+    if ((unsigned)index >= (unsigned)sorvane::numFactoryPrograms)
+        return;
+    currentProgram.store(index);
+
+    const auto& preset = sorvane::factoryPresets()[(size_t)index];
+    if (auto* sync = parameters.getParameter("delaySync"))
+        setParameterInGesture(*sync, 0.0f);
+
+    const bool levelLock = isPresetLevelLockEnabled();
+    for (const auto& value : preset.values)
+    {
+        if (levelLock && (value.id == "mix" || value.id == "output"))
+            continue;
+        if (auto* p = parameters.getParameter(value.id))
+            setParameterInGesture(*p, value.value);
+    }
+
+    auto& state = parameters.state;
+    state.setProperty("presetName", preset.name, nullptr);
+    state.setProperty("presetCategory", preset.category, nullptr);
+    state.setProperty("presetTags", preset.tags, nullptr);
+    state.setProperty("presetBestSource", preset.bestSource, nullptr);
+    state.setProperty("presetIntensity", preset.intensity, nullptr);
+    state.setProperty("presetBank", sorvane::effectiveFactoryBank(preset), nullptr);
+    state.removeProperty(tresselVariantName, nullptr);
+
+    endTresselSession();
+
+    if (!preset.variations.empty())
+    {
+        const std::uint32_t seed = (std::uint32_t)index + 1397247831u;
+        workflowSeed.store(seed);
+        const auto session =
+            tresselController.generate(captureParameterSnapshot(), seed, sorvane::tresselAuto, 35.0f, false,
+                                       sorvane::makeFactoryVariationFunction(preset, getParameters()));
+        adoptTresselSession(session);
+    }
+
+    // Recent-preset memory is recorded here once preset browsing keeps one.
+
+    pushMutationHistory(captureParameterSnapshot());
+}
+
+bool SorvaneAudioProcessor::isPresetLevelLockEnabled() const
+{
+    return (bool)parameters.state.getProperty("presetLevelLock", false);
+}
+
+void SorvaneAudioProcessor::setParameterInGesture(juce::RangedAudioParameter& parameter, float plainValue)
+{
+    parameter.beginChangeGesture();
+    parameter.setValueNotifyingHost(parameter.convertTo0to1(plainValue));
+    parameter.endChangeGesture();
+}

@@ -4,6 +4,7 @@
 #include "dsp/SorvaneEngine.h"
 #include "processor/LockWord.h"
 #include "processor/ParameterLayout.h"
+#include "processor/ParameterState.h"
 #include "processor/PublishedMeters.h"
 #include "processor/SettingsReader.h"
 #include "processor/TransportTracker.h"
@@ -50,11 +51,13 @@ public:
     bool isMidiEffect() const override { return false; }
     double getTailLengthSeconds() const override { return 4.0; }
 
-    int getNumPrograms() override { return 1; }
-    int getCurrentProgram() override { return 0; }
-    void setCurrentProgram(int) override {}
-    const juce::String getProgramName(int) override { return {}; }
+    // The factory presets are the host's programs.
+    int getNumPrograms() override { return sorvane::numFactoryPrograms; }
+    int getCurrentProgram() override { return currentProgram.load(); }
+    void setCurrentProgram(int index) override;
+    const juce::String getProgramName(int index) override;
     void changeProgramName(int, const juce::String&) override {}
+    bool isPresetLevelLockEnabled() const;
 
     void getStateInformation(juce::MemoryBlock& destData) override;
     void setStateInformation(const void* data, int sizeInBytes) override;
@@ -134,6 +137,7 @@ public:
 private:
     void markProjectDirty() noexcept;
     void endTresselSession();
+    static void setParameterInGesture(juce::RangedAudioParameter& parameter, float plainValue);
     void adoptTresselSession(const sorvane::TresselSessionSnapshot& session);
     void publishOutputMeters(const juce::AudioBuffer<float>& buffer) noexcept;
     void clearMeters() noexcept;
