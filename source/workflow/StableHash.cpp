@@ -71,14 +71,6 @@ std::uint32_t decodeUtf8(const unsigned char* bytes, std::size_t size, std::size
 }
 } // namespace
 
-std::uint64_t stableHash(const juce::String& text) noexcept
-{
-    std::uint64_t h = hashStart;
-    for (auto p = text.getCharPointer(); !p.isEmpty();)
-        foldCodePoint(h, (std::uint32_t)p.getAndAdvance());
-    return h;
-}
-
 std::uint64_t stableHashOfUtf8(const char* bytes, std::size_t numBytes) noexcept
 {
     std::uint64_t h = hashStart;
@@ -86,6 +78,13 @@ std::uint64_t stableHashOfUtf8(const char* bytes, std::size_t numBytes) noexcept
     for (std::size_t i = 0; i < numBytes;)
         foldCodePoint(h, decodeUtf8(data, numBytes, i));
     return h;
+}
+
+std::uint64_t stableHash(const juce::String& text) noexcept
+{
+    // A String keeps malformed UTF-8 it was built from, and its own decoder turns that into arbitrary
+    // code points; decoding the raw bytes here keeps the U+FFFD rule.
+    return stableHashOfUtf8(text.toRawUTF8(), text.getNumBytesAsUTF8());
 }
 
 juce::String treeXmlText(const juce::ValueTree& tree)
