@@ -5,7 +5,10 @@
 #include "processor/SorvaneAudioProcessor.h"
 #include "presets/FactoryPresets.h"
 #include "presets/FactoryVariationFunction.h"
+#include "workflow/TresselChanges.h"
+#include "workflow/TresselDna.h"
 #include "workflow/TresselPersonality.h"
+#include "workflow/TresselSessionTree.h"
 #include "workflow/TresselVariants.h"
 
 namespace
@@ -215,6 +218,59 @@ bool SorvaneAudioProcessor::keepTresselVariant()
     applyParameterSnapshot(kept);
     pushMutationHistory(kept);
     return true;
+}
+
+//======================================================================================================
+juce::String SorvaneAudioProcessor::copyTresselDna(juce::String& error)
+{
+    return sorvane::encodeTresselDna(tresselController.getSnapshot(), captureParameterSnapshot(), error);
+}
+
+bool SorvaneAudioProcessor::importTresselDna(const juce::String& text, juce::String& error)
+{
+    sorvane::TresselDnaPayload payload;
+    if (!sorvane::decodeTresselDna(text, payload, error))
+        return false;
+
+    tresselController.restore(payload.session);
+    adoptTresselSession(payload.session);
+    workflowSeed.store(payload.session.seed);
+    applyParameterSnapshot(payload.exactState);
+    pushMutationHistory(payload.exactState);
+    return true;
+}
+
+juce::String SorvaneAudioProcessor::describeTresselChanges()
+{
+    return sorvane::describeTresselChanges(tresselController.getSnapshot().baseline, captureParameterSnapshot(),
+                                           getParameters());
+}
+
+juce::ValueTree SorvaneAudioProcessor::tresselSessionForHost() const
+{
+    const auto session = tresselController.getSnapshot();
+    return session.isValid() ? sorvane::tresselSessionToTree(session) : juce::ValueTree();
+}
+
+void SorvaneAudioProcessor::restoreWorkflowsFromHost(const juce::ValueTree& sessionTree)
+{
+    endTresselSession();
+
+    // A damaged session is dropped; the parameters it travelled with still apply.
+    sorvane::TresselSessionSnapshot session;
+    juce::String error;
+    if (sessionTree.isValid() && sorvane::tresselSessionFromTree(sessionTree, session, error))
+    {
+        tresselController.restore(session);
+        adoptTresselSession(session);
+        workflowSeed.store(session.seed);
+    }
+
+    mutationHistory.clear();
+    for (const auto& entry : session.history)
+        pushMutationHistory(entry);
+    if (session.history.empty())
+        pushMutationHistory(captureParameterSnapshot());
 }
 
 //======================================================================================================

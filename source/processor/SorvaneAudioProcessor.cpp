@@ -1,5 +1,6 @@
 #include "processor/SorvaneAudioProcessor.h"
 #include "processor/ParameterState.h"
+#include "workflow/TresselSessionTree.h"
 #include "editor/SorvaneAudioProcessorEditor.h"
 
 #include <cmath>
@@ -106,7 +107,10 @@ void SorvaneAudioProcessor::applyParameterSnapshot(const juce::ValueTree& tree)
 void SorvaneAudioProcessor::getStateInformation(juce::MemoryBlock& destData)
 {
     destData.reset();
-    if (auto xml = captureParameterSnapshot().createXml())
+    auto state = captureParameterSnapshot();
+    if (const auto session = tresselSessionForHost(); session.isValid())
+        state.appendChild(session, nullptr);
+    if (auto xml = state.createXml())
         copyXmlToBinary(*xml, destData);
 }
 
@@ -127,8 +131,11 @@ void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
     lockWord.store(
         (std::uint64_t)(juce::int64)tree.getProperty(sorvane::stateIds::macroLocks, (juce::int64)0));
     auto state = tree.createCopy();
+    const auto sessionTree = state.getChildWithName(sorvane::tresselTreeIds::sessionType);
+    state.removeChild(sessionTree, nullptr);
     sorvane::migrateWorkflowParameters(state);
     parameters.replaceState(state);
+    restoreWorkflowsFromHost(sessionTree);
     projectDirty.store(false);
     suppressProjectDirty.store(false);
 }

@@ -100,6 +100,11 @@ public:
     bool keepTresselVariant();
     sorvane::TresselSessionSnapshot getTresselSession() const { return tresselController.getSnapshot(); }
 
+    // DNA: the session and the exact sound as pasteable text, and what the auditioned sound changed.
+    juce::String copyTresselDna(juce::String& error);
+    bool importTresselDna(const juce::String& text, juce::String& error);
+    juce::String describeTresselChanges();
+
     // Sources (stand-alone): loading, publication and transport.
     using LoadedSample = sorvane::LoadedSample;
     sorvane::SampleLoadEstimate preflightSample(const juce::File& file, juce::String& error);
@@ -139,6 +144,8 @@ private:
     void endTresselSession();
     static void setParameterInGesture(juce::RangedAudioParameter& parameter, float plainValue);
     void adoptTresselSession(const sorvane::TresselSessionSnapshot& session);
+    juce::ValueTree tresselSessionForHost() const;
+    void restoreWorkflowsFromHost(const juce::ValueTree& sessionTree);
     void publishOutputMeters(const juce::AudioBuffer<float>& buffer) noexcept;
     void clearMeters() noexcept;
     double tempoCandidate() const noexcept;
