@@ -127,10 +127,18 @@ TEST(ParameterState, InvalidTreeChangesNothing)
     setPlain(*processor, "drive", 33);
     processor->lockWord.store(0x10);
     processor->projectDirty.store(false);
-    processor->applyParameterSnapshot(juce::ValueTree());
-    EXPECT_FLOAT_EQ(plain(*processor, "drive"), 33.0f);
-    EXPECT_EQ(processor->lockWord.load(), 0x10u);
-    EXPECT_FALSE(processor->projectDirty.load());
+    // Neither an empty tree nor one of another type (with plausible children) may become the state.
+    juce::ValueTree foreign("OTHER_STATE");
+    foreign.setProperty("macroLocks", 0, nullptr);
+    foreign.appendChild(juce::ValueTree("PARAM", {{"id", "drive"}, {"value", 90.0}}), nullptr);
+    for (const auto& tree : {juce::ValueTree(), foreign})
+    {
+        processor->applyParameterSnapshot(tree);
+        EXPECT_FLOAT_EQ(plain(*processor, "drive"), 33.0f);
+        EXPECT_EQ(processor->lockWord.load(), 0x10u);
+        EXPECT_FALSE(processor->projectDirty.load());
+        EXPECT_EQ(processor->getParameterState().state.getType().toString(), "SORVANE_STATE");
+    }
 }
 
 TEST(ParameterState, TransientGroupRestoreMarkersNeverReachTheLiveTree)

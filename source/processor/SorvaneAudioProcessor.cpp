@@ -81,7 +81,9 @@ juce::ValueTree SorvaneAudioProcessor::captureParameterSnapshot()
 
 void SorvaneAudioProcessor::applyParameterSnapshot(const juce::ValueTree& tree)
 {
-    if (!tree.isValid())
+    // A tree of another type (a damaged session entry, say) would become the live state's root and
+    // make every later host save unreadable.
+    if (!tree.isValid() || tree.getType() != sorvane::stateIds::stateType)
         return;
 
     const int program = tree.getProperty(sorvane::stateIds::program, currentProgram.load());
