@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "workflow/Mutation.h"
+#include "workflow/TresselSessionTree.h"
 
 #include <gtest/gtest.h>
 
@@ -574,6 +575,37 @@ TEST(MutationProcessor, UndoAndRedoWalkTheRecordedSounds)
     }
     EXPECT_FALSE(processor->redoMutation());
     EXPECT_EQ(processor->workflowSeed.load(), 4242u);
+}
+
+TEST(MutationProcessor, UndoAndRedoLeaveLocksSeedAndSessionAlone)
+{
+    auto processor = makeProcessor();
+    const auto sessionText = [&processor] {
+        return sorvane::tresselSessionToTree(processor->getTresselSession()).toXmlString();
+    };
+    processor->mutateCurrentProgram(1u, 0.5f, {});
+    processor->generateTressel(77u, 3, 50.0f, {}, false, false);
+    const auto session = sessionText();
+    const auto afterGeneration = xmlOf(processor->getMutationHistory().getEntry(2));
+
+    // Locks set after the recorded sounds survive stepping back and forth.
+    processor->setMacroLockedParameterIds({"drive", "tone"});
+    processor->lockWord.store(processor->lockWord.load() | (2ull << 27));
+    const auto locks = processor->lockWord.load();
+
+    ASSERT_TRUE(processor->undoMutation());
+    ASSERT_TRUE(processor->undoMutation());
+    EXPECT_EQ(processor->lockWord.load(), locks);
+    ASSERT_TRUE(processor->redoMutation());
+    ASSERT_TRUE(processor->redoMutation());
+    EXPECT_EQ(processor->lockWord.load(), locks);
+    EXPECT_EQ(processor->workflowSeed.load(), 77u);
+    EXPECT_EQ(sessionText(), session);
+
+    // The sound is the recorded one; only the lock word differs from it.
+    auto current = processor->captureParameterSnapshot();
+    current.setProperty("macroLocks", juce::ValueTree::fromXml(afterGeneration).getProperty("macroLocks"), nullptr);
+    EXPECT_EQ(xmlOf(current), afterGeneration);
 }
 
 TEST(MutationProcessor, MutationAfterUndosEndsTheRedoBranch)

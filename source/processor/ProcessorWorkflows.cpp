@@ -117,21 +117,23 @@ void SorvaneAudioProcessor::pushMutationHistory(const juce::ValueTree& tree)
 
 bool SorvaneAudioProcessor::undoMutation()
 {
-    const auto entry = mutationHistory.stepBack();
-    if (!entry.isValid())
-        return false;
-
-    applyParameterSnapshot(entry);
-    return true;
+    return applyHistoryEntry(mutationHistory.stepBack());
 }
 
 bool SorvaneAudioProcessor::redoMutation()
 {
-    const auto entry = mutationHistory.stepForward();
+    return applyHistoryEntry(mutationHistory.stepForward());
+}
+
+bool SorvaneAudioProcessor::applyHistoryEntry(const juce::ValueTree& entry)
+{
     if (!entry.isValid())
         return false;
 
+    // Stepping through the history changes the sound, never what the user protected since.
+    const auto locks = lockWord.load();
     applyParameterSnapshot(entry);
+    lockWord.store(locks);
     return true;
 }
 

@@ -142,6 +142,7 @@ public:
 private:
     void markProjectDirty() noexcept;
     void endTresselSession();
+    bool applyHistoryEntry(const juce::ValueTree& entry);
     static void setParameterInGesture(juce::RangedAudioParameter& parameter, float plainValue);
     void adoptTresselSession(const sorvane::TresselSessionSnapshot& session);
     juce::ValueTree tresselSessionForHost() const;
