@@ -16,6 +16,16 @@ std::unique_ptr<SorvaneAudioProcessor> makeWorkflowProcessor()
     return std::make_unique<SorvaneAudioProcessor>();
 }
 
+// A session auditioned long enough that its history is full, as DNA usually carries it.
+std::unique_ptr<SorvaneAudioProcessor> makeAuditionedProcessor()
+{
+    auto processor = makeWorkflowProcessor();
+    processor->generateTressel(7, sorvane::tresselGhost, 35.0f, {}, false, false);
+    for (int i = 0; i < 16; ++i)
+        processor->selectTresselVariant(i & 3);
+    return processor;
+}
+
 void BM_Mutate(benchmark::State& state)
 {
     auto processor = makeWorkflowProcessor();
@@ -51,10 +61,7 @@ void BM_ApplyFactoryPresetWithVariations(benchmark::State& state)
 
 void BM_CopyDna(benchmark::State& state)
 {
-    auto processor = makeWorkflowProcessor();
-    processor->generateTressel(7, sorvane::tresselGhost, 35.0f, {}, false, false);
-    for (int i = 0; i < 16; ++i)
-        processor->selectTresselVariant(i & 3);
+    auto processor = makeAuditionedProcessor();
     juce::String error;
     for (auto _ : state)
         benchmark::DoNotOptimize(processor->copyTresselDna(error));
@@ -63,10 +70,7 @@ void BM_CopyDna(benchmark::State& state)
 
 void BM_ImportDna(benchmark::State& state)
 {
-    auto processor = makeWorkflowProcessor();
-    processor->generateTressel(7, sorvane::tresselGhost, 35.0f, {}, false, false);
-    for (int i = 0; i < 16; ++i)
-        processor->selectTresselVariant(i & 3);
+    auto processor = makeAuditionedProcessor();
     juce::String error;
     const auto dna = processor->copyTresselDna(error);
     for (auto _ : state)
