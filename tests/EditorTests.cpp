@@ -128,15 +128,15 @@ TEST(Editor, KeyboardMapReachesItsActions)
     dynamic_cast<juce::Button&>(f.byId("pasteTresselDna")).onClick = [&] { ++pastes; };
     dynamic_cast<juce::Button&>(f.byId("keepThat")).onClick = [&] { ++keeps; };
 
-    f.editor->setTresselMode(false);
-    EXPECT_TRUE(f.editor->keyPressed(commandKey('L')));
-    EXPECT_TRUE(f.editor->isTresselModeActive()) << "Cmd+L enters Tressel Mode";
-
     // COPY DNA is disabled without a session, so its shortcut clicks nothing then.
     EXPECT_TRUE(f.editor->keyPressed(commandKey('C', true)));
     sorvane::test::pumpMessages(50);
     EXPECT_EQ(copies, 0);
-    f.byId("copyTresselDna").setEnabled(true);
+
+    f.editor->setTresselMode(false);
+    EXPECT_TRUE(f.editor->keyPressed(commandKey('L')));
+    EXPECT_TRUE(f.editor->isTresselModeActive()) << "Cmd+L enters Tressel Mode";
+    EXPECT_TRUE(f.byId("copyTresselDna").isEnabled()) << "and generates, so there is DNA to copy";
     EXPECT_TRUE(f.editor->keyPressed(commandKey('C', true)));
     EXPECT_TRUE(f.editor->keyPressed(commandKey('V', true)));
     EXPECT_TRUE(f.editor->keyPressed(commandKey('K')));

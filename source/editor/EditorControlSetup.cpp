@@ -105,7 +105,6 @@ void SorvaneAudioProcessorEditor::buildTresselSurface()
     t.shape.setTooltip("Select a shape to hear variation A immediately. Press AGAIN for another sound; ??? "
                        "explores freely.");
     t.shape.setWantsKeyboardFocus(true);
-    t.shape.onChange = [this] { updateIntensityTexts(); };
     show(t.shape, Shown::tressel);
 
     identify(t.scale, "tresselSanityChaosValue");

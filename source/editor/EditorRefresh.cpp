@@ -80,7 +80,10 @@ void SorvaneAudioProcessorEditor::timerCallback()
     // 9. Mutation locks.
     writeKnobLocks();
 
-    // 10-12. Preset experiment, Keep That and the Tressel reveal: not yet present.
+    // 10-11. Preset experiment and Keep That: not yet present.
+
+    // 12. Tressel reveal.
+    countDownTresselReveal();
 
     // 13. Source loading.
     if (isStandalone())
@@ -88,8 +91,10 @@ void SorvaneAudioProcessorEditor::timerCallback()
 
     // 14-16. Recent projects, export results and export activity: not yet present.
 
-    // 17. Parameter changes.
+    // 17. Parameter changes; a host or project may also have replaced the workflows underneath.
     synchroniseControls();
+    refreshVariationButtons();
+    refreshTresselControls();
 
     // 18-20. Transport and status line.
     juce::String status;
@@ -107,7 +112,8 @@ void SorvaneAudioProcessorEditor::timerCallback()
         --statusCountdown;
     showStatusLine(sorvane::withTransientMessage(status, statusMessage, transient), statusColour);
 
-    // 24. Undo and redo: arrive with the mutation history.
+    // 24. Undo and redo.
+    refreshUndoRedo();
 
     // 25-26. Activity follower and smoothed parameters.
     followActivity();

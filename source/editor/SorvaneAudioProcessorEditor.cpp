@@ -32,6 +32,7 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
     buildLevelRow();
     buildModeCombos();
     wireSourceActions();
+    wireWorkflowCommands();
     macros.visualQuality.onChange = [this] { selectVisualQualityMode(macros.visualQuality.getSelectedId()); };
 
     static const std::pair<const char*, const char*> knobTable[4][10] = {
@@ -188,38 +189,6 @@ void SorvaneAudioProcessorEditor::setTresselMode(bool tresselMode)
     repaint();
     setStatusMessage(tresselMode ? "TRESSEL MODE / SIMPLIFIED STUDIO SURFACE / SAME SOUND ENGINE"
                                  : "STUDIO MODE / COMPLETE SOUND DESIGN SURFACE");
-}
-
-void SorvaneAudioProcessorEditor::refreshTresselControls()
-{
-    // Without a Tressel session every audition control is idle and the variants show their letters.
-    const bool sessionValid = false;
-    tressel.before.setEnabled(sessionValid);
-    tressel.before.setToggleState(sessionValid && variantDisplay == -1, juce::dontSendNotification);
-    for (int i = 0; i < 4; ++i)
-    {
-        auto& v = tressel.variants[(size_t)i];
-        const auto text = juce::String::charToString((juce::juce_wchar)('A' + i));
-        if (v.getButtonText() != text)
-            v.setButtonText(text);
-        v.setTitle("Audition TRESSEL " + text);
-        v.setTooltip("Audition exact TRESSEL variant " + text);
-        v.setEnabled(sessionValid);
-        v.setToggleState(false, juce::dontSendNotification);
-    }
-    tressel.keep.setEnabled(sessionValid);
-    tressel.copyDna.setEnabled(sessionValid);
-    tressel.beforeAfter.setEnabled(true);
-    tressel.keepThat.setEnabled(true);
-    social.share.setEnabled(false); // needs a Keep That result or a loaded source
-}
-
-void SorvaneAudioProcessorEditor::refreshVariationButtons()
-{
-    // No variations exist until GENERATE 4 has run.
-    mutation.restoreBaseline.setEnabled(false);
-    for (auto& b : mutation.variations)
-        b.setEnabled(false);
 }
 
 void SorvaneAudioProcessorEditor::setStatusMessage(const juce::String& message, int ticks)
@@ -393,6 +362,7 @@ bool SorvaneAudioProcessorEditor::keyPressed(const juce::KeyPress& key)
     {
         if (!tresselModeActive)
             setTresselMode(true);
+        runTressel(shift, false, false);
         return true;
     }
     if (command && shift && isLetter('C'))

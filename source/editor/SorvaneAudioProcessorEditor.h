@@ -60,6 +60,32 @@ public:
     void seekByFraction(double delta);
     void refreshMomentSuggestions();
 
+    // Workflow commands (EditorWorkflowCommands.cpp): mutation, variations, Tressel and DNA.
+    std::uint32_t advanceMutationSeed();
+    juce::StringArray getMutationLocks() const;
+    void runTressel(bool advanceSeed, bool daily, bool fromShapeChange);
+    void mutateCurrentSound();
+    void generateVariations();
+    void restoreVariationBaseline();
+    void applyVariation(int index);
+    void stepMutationHistory(bool forward);
+    void auditionTresselBefore();
+    void auditionTresselVariant(int index);
+    void keepTresselVariant();
+    void copyTresselDna();
+    void pasteTresselDna();
+    void pasteDnaText(const juce::String& text);
+    int getVariantDisplay() const noexcept { return variantDisplay; }
+    int getTresselRevealTicks() const noexcept { return tresselRevealTicks; }
+
+    // The system clipboard needs an X display; tests put their own text store here.
+    struct ClipboardHooks
+    {
+        std::function<void(const juce::String&)> write;
+        std::function<juce::String()> read;
+    };
+    void setClipboardHooks(ClipboardHooks hooks) { clipboardHooks = std::move(hooks); }
+
     // Refresh: visual quality (the visual-quality combo's action) and the smoothed visual state.
     void selectVisualQualityMode(int comboId);
     void updateScopeVisualState();
@@ -81,6 +107,8 @@ public:
 
     const std::vector<std::unique_ptr<ParameterKnob>>& getKnobs() const noexcept { return knobs; }
     sorvane::editor::SourceControls& getSourceControls() noexcept { return source; }
+    sorvane::editor::MutationControls& getMutationControls() noexcept { return mutation; }
+    sorvane::editor::TresselControls& getTresselControls() noexcept { return tressel; }
     kavix::ui::AppearanceSelector* getAppearanceSelector() noexcept { return appearance.get(); }
     knurlkit::juce_utilities::LastDirectoryStore& getDirectoryStore() noexcept { return editorSettings; }
 
@@ -122,6 +150,15 @@ private:
     void applyRangeFromControls();
     void showAlert(juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text);
 
+    // Workflow commands (EditorWorkflowCommands.cpp).
+    void wireWorkflowCommands();
+    void resyncAfterWorkflow();
+    void refreshUndoRedo();
+    void countDownTresselReveal();
+    std::uint32_t seedFromField() const;
+    void writeClipboard(const juce::String& text);
+    juce::String readClipboard();
+
     // Registers a control for its mode (S, T or both) and whether it exists only in the stand-alone app.
     enum class Shown
     {
@@ -139,6 +176,10 @@ private:
     int statusCountdown = 0;
     int searchDebounceTicks = 0;
     int variantDisplay = -1;
+    int tresselRevealTicks = 0;
+    // The session refreshTresselControls last adopted into the shape, intensity, seed and INSTANT.
+    std::optional<sorvane::TresselSessionSnapshot> shownTresselSession;
+    ClipboardHooks clipboardHooks;
     sorvane::VisualQuality visualQuality;
     sorvane::ScopeVisualState scopeVisual;
     std::array<juce::RangedAudioParameter*, sorvane::ScopeVisualState::numParameters> scopeParameters{};
