@@ -643,7 +643,13 @@ TEST(TresselAudition, MutationAndVariationsEndTheSession)
     EXPECT_FALSE(processor->restoreMutationBaseline());
     processor->generateTressel(4, sorvane::tresselVoid, 50.0f, {}, false, false);
     ASSERT_TRUE(processor->getTresselSession().isValid());
-    EXPECT_FALSE(processor->selectMutationVariation(0)) << "session variants are auditioned as Tressel variants";
+    // The shared list serves the variation buttons too; the session keeps its own selection.
+    ASSERT_TRUE(processor->selectMutationVariation(1));
+    EXPECT_EQ(processor->captureParameterSnapshot()
+                  .getChildWithProperty("id", "drive")
+                  .getProperty("value"),
+              processor->getTresselVariants()[1].getChildWithProperty("id", "drive").getProperty("value"));
+    EXPECT_EQ(processor->getTresselSession().selectedVariant, 0);
     processor->mutateCurrentProgram(9, 0.5f, {});
     EXPECT_FALSE(processor->getTresselSession().isValid());
     EXPECT_TRUE(processor->getTresselVariants().empty());

@@ -90,9 +90,9 @@ void SorvaneAudioProcessor::generateMutationVariants(std::uint32_t seed, float s
 
 bool SorvaneAudioProcessor::selectMutationVariation(int index)
 {
-    // Only a variation set lives in the list without a session behind it.
-    if (tresselController.getSnapshot().isValid() || index < 0 || index >= (int)tresselVariants.size() ||
-        !tresselVariants[(size_t)index].isValid())
+    // The list is shared: after a Tressel generation these are its variants, auditioned as a sound
+    // without touching the session.
+    if (index < 0 || index >= (int)tresselVariants.size() || !tresselVariants[(size_t)index].isValid())
         return false;
 
     applyParameterSnapshot(tresselVariants[(size_t)index]);
