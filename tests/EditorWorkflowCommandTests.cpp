@@ -477,7 +477,7 @@ TEST(EditorWorkflowMutation, VariationButtonsWaitForGenerateFour)
     EXPECT_FALSE(m.variations[0].isEnabled());
 }
 
-TEST(EditorWorkflowMutation, UndoAndRedoFollowTheHistoryWithoutAStatus)
+TEST(EditorWorkflowMutation, UndoAndRedoFollowTheHistoryAndSaySo)
 {
     WorkflowFixture f;
     auto& m = f.mutation();
@@ -495,7 +495,6 @@ TEST(EditorWorkflowMutation, UndoAndRedoFollowTheHistoryWithoutAStatus)
     EXPECT_TRUE(m.undo.isEnabled());
     EXPECT_FALSE(m.redo.isEnabled());
 
-    f.editor->setStatusMessage("UNTOUCHED");
     struct Step
     {
         juce::Button* button;
@@ -505,15 +504,18 @@ TEST(EditorWorkflowMutation, UndoAndRedoFollowTheHistoryWithoutAStatus)
     for (const auto& step : {Step{&m.undo, &first, true, true}, Step{&m.undo, &initial, false, true},
                              Step{&m.redo, &first, true, true}, Step{&m.redo, &second, true, false}})
     {
+        f.editor->setStatusMessage("UNTOUCHED");
         f.click(*step.button);
+        EXPECT_EQ(f.editor->getStatusMessage(), step.button == &m.undo ? "UNDO APPLIED" : "REDO APPLIED");
         EXPECT_EQ(parameterValues(*f.processor), *step.sound);
         f.tick();
         EXPECT_EQ(m.undo.isEnabled(), step.undoEnabled);
         EXPECT_EQ(m.redo.isEnabled(), step.redoEnabled);
-        EXPECT_EQ(f.editor->getStatusMessage(), "UNTOUCHED");
     }
-    f.click(m.redo); // disabled at the end: nothing moves
+    f.editor->setStatusMessage("UNTOUCHED");
+    f.click(m.redo); // disabled at the end: nothing moves, nothing is said
     EXPECT_EQ(parameterValues(*f.processor), second);
+    EXPECT_EQ(f.editor->getStatusMessage(), "UNTOUCHED");
 }
 
 TEST(EditorWorkflowKeys, CommandLGeneratesAndShiftAdvancesTheSeed)

@@ -146,6 +146,7 @@ void SorvaneAudioProcessorEditor::stepMutationHistory(bool forward)
         return;
     resyncAfterWorkflow();
     refreshUndoRedo();
+    setStatusMessage(forward ? "REDO APPLIED" : "UNDO APPLIED");
 }
 
 //======================================================================================================
