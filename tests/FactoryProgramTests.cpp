@@ -163,13 +163,14 @@ TEST(FactoryProgram, RowsWithVariationsStartATresselSession)
         const int resolved = sorvane::resolvePersonality(0, seed);
         const auto salt = sorvane::getTresselPersonalityProfiles()[(size_t)resolved].seedSalt;
         const float amount = sorvane::tresselIntensity(resolved, 35.0f);
-        const auto expected = sorvane::makeFactoryVariationFunction(sorvane::factoryPresets()[(size_t)c.index],
-                                                                    processor->getParameters());
+        const auto expected = sorvane::makeFactoryVariationFunction(
+            sorvane::factoryPresets()[(size_t)c.index], processor->getParameters());
         for (int k = 0; k < 4; ++k)
         {
             SCOPED_TRACE(k);
             const auto& variant = session.variants[(size_t)k];
-            const auto reference = expected(session.baseline, sorvane::tresselVariantSeed(seed, k, salt), amount);
+            const auto reference =
+                expected(session.baseline, sorvane::tresselVariantSeed(seed, k, salt), amount);
             EXPECT_EQ(variant.toXmlString(), reference.toXmlString());
             EXPECT_TRUE(processor->getTresselVariants()[(size_t)k].isEquivalentTo(variant));
             if (c.names[k] != nullptr)
@@ -186,7 +187,8 @@ TEST(FactoryProgram, RowsWithVariationsStartATresselSession)
 
         // The variations are auditioned like any Tressel result.
         ASSERT_TRUE(processor->selectTresselVariant(0));
-        EXPECT_EQ(processor->getParameterState().state.getProperty("tresselVariantName").toString(), c.names[0]);
+        EXPECT_EQ(processor->getParameterState().state.getProperty("tresselVariantName").toString(),
+                  c.names[0]);
     }
 }
 

@@ -580,9 +580,8 @@ TEST(MutationProcessor, UndoAndRedoWalkTheRecordedSounds)
 TEST(MutationProcessor, UndoAndRedoLeaveLocksSeedAndSessionAlone)
 {
     auto processor = makeProcessor();
-    const auto sessionText = [&processor] {
-        return sorvane::tresselSessionToTree(processor->getTresselSession()).toXmlString();
-    };
+    const auto sessionText = [&processor]
+    { return sorvane::tresselSessionToTree(processor->getTresselSession()).toXmlString(); };
     processor->mutateCurrentProgram(1u, 0.5f, {});
     processor->generateTressel(77u, 3, 50.0f, {}, false, false);
     const auto session = sessionText();
@@ -604,7 +603,8 @@ TEST(MutationProcessor, UndoAndRedoLeaveLocksSeedAndSessionAlone)
 
     // The sound is the recorded one; only the lock word differs from it.
     auto current = processor->captureParameterSnapshot();
-    current.setProperty("macroLocks", juce::ValueTree::fromXml(afterGeneration).getProperty("macroLocks"), nullptr);
+    current.setProperty("macroLocks", juce::ValueTree::fromXml(afterGeneration).getProperty("macroLocks"),
+                        nullptr);
     EXPECT_EQ(xmlOf(current), afterGeneration);
 }
 

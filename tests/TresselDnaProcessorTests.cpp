@@ -95,7 +95,8 @@ TEST(TresselDnaProcessor, ImportMakesTheSessionAndExactSoundCurrentOnAnotherMach
     ASSERT_TRUE(target->importTresselDna("  " + dna + "\r\n", error)) << error;
 
     // The exact sound, locks included, is current.
-    EXPECT_EQ(target->captureParameterSnapshot().toXmlString(), source->captureParameterSnapshot().toXmlString());
+    EXPECT_EQ(target->captureParameterSnapshot().toXmlString(),
+              source->captureParameterSnapshot().toXmlString());
     EXPECT_EQ(plain(*target, "spark"), 12.0f);
     EXPECT_EQ(target->lockWord.load(), source->lockWord.load());
     EXPECT_EQ(target->workflowSeed.load(), 2024u);
@@ -127,7 +128,8 @@ TEST(TresselDnaProcessor, MalformedPayloadsChangeNothing)
     const auto valid = donor->copyTresselDna(error);
     ASSERT_TRUE(valid.isNotEmpty()) << error;
 
-    const auto edited = [&valid](const std::function<void(juce::ValueTree&)>& edit) {
+    const auto edited = [&valid](const std::function<void(juce::ValueTree&)>& edit)
+    {
         auto tree = dnaTreeOf(valid);
         edit(tree);
         return textOfTree(tree);
@@ -149,7 +151,8 @@ TEST(TresselDnaProcessor, MalformedPayloadsChangeNothing)
          "The Sorvane DNA encoding is corrupt."},
         {"= in a wrong place", "SV1:A=AA" + body, "The Sorvane DNA encoding is corrupt."},
         {"ends inside a group", valid + "QQ", "The Sorvane DNA encoding is corrupt."},
-        {"not XML", "SV1:" + juce::Base64::toBase64("not xml at all"), "The Sorvane DNA payload is not valid XML."},
+        {"not XML", "SV1:" + juce::Base64::toBase64("not xml at all"),
+         "The Sorvane DNA payload is not valid XML."},
         {"another product", edited([](juce::ValueTree& t) { t.setProperty("product", "Other", nullptr); }),
          "The DNA belongs to another product or unsupported schema."},
         {"DNA schema 2", edited([](juce::ValueTree& t) { t.setProperty("dnaSchemaVersion", 2, nullptr); }),
@@ -160,21 +163,24 @@ TEST(TresselDnaProcessor, MalformedPayloadsChangeNothing)
          "This TRESSEL session schema is not supported by this Sorvane version."},
         {"session schema 3", edited([](juce::ValueTree& t) { t.setProperty("schemaVersion", 3, nullptr); }),
          "This TRESSEL session schema is not supported by this Sorvane version."},
-        {"session schema missing", edited([](juce::ValueTree& t) { t.removeProperty("schemaVersion", nullptr); }),
+        {"session schema missing",
+         edited([](juce::ValueTree& t) { t.removeProperty("schemaVersion", nullptr); }),
          "This TRESSEL session schema is not supported by this Sorvane version."},
-        {"three variants", edited([](juce::ValueTree& t) {
-             t.removeChild(t.getChildWithProperty("index", 3), nullptr);
-         }),
+        {"three variants",
+         edited([](juce::ValueTree& t) { t.removeChild(t.getChildWithProperty("index", 3), nullptr); }),
          "The TRESSEL session does not contain an exact baseline and four variants."},
-        {"no exact state", edited([](juce::ValueTree& t) {
-             t.removeChild(t.getChildWithName("EXACT_PARAMETER_STATE"), nullptr);
-         }),
+        {"no exact state",
+         edited([](juce::ValueTree& t)
+                { t.removeChild(t.getChildWithName("EXACT_PARAMETER_STATE"), nullptr); }),
          "The DNA does not contain an exact parameter state."},
-        {"exact state of another type", edited([](juce::ValueTree& t) {
-             auto exact = t.getChildWithName("EXACT_PARAMETER_STATE");
-             exact.removeAllChildren(nullptr);
-             exact.appendChild(juce::ValueTree("OTHER_STATE"), nullptr);
-         }),
+        {"exact state of another type",
+         edited(
+             [](juce::ValueTree& t)
+             {
+                 auto exact = t.getChildWithName("EXACT_PARAMETER_STATE");
+                 exact.removeAllChildren(nullptr);
+                 exact.appendChild(juce::ValueTree("OTHER_STATE"), nullptr);
+             }),
          "The DNA parameter payload belongs to another product."},
     };
 
@@ -205,9 +211,10 @@ TEST(TresselDnaProcessor, ChangeExplanationComparesTheAuditionedSoundWithTheBase
               "TONE\nNo control changes.\n\nRHYTHM\nNo control changes.\n\nSPACE\nNo control changes.\n\n");
 
     setPlain(*processor, "chaos", 40.0f);
-    EXPECT_EQ(processor->describeTresselChanges(),
-              "TONE\nNo control changes.\n\nRHYTHM\nchaos: 5.00 -> 40.00 (35.0% of range)\n\nSPACE\nNo control "
-              "changes.\n\n");
+    EXPECT_EQ(
+        processor->describeTresselChanges(),
+        "TONE\nNo control changes.\n\nRHYTHM\nchaos: 5.00 -> 40.00 (35.0% of range)\n\nSPACE\nNo control "
+        "changes.\n\n");
 }
 
 //======================================================================================================
@@ -247,7 +254,8 @@ TEST(TresselHostState, WithoutASessionTheHistoryRestartsFromTheRestoredSound)
     setPlain(*source, "fold", 71.0f);
     juce::MemoryBlock blob;
     source->getStateInformation(blob);
-    EXPECT_EQ(juce::String::createStringFromData(blob.getData(), (int)blob.getSize()).contains("TRESSEL"), false);
+    EXPECT_EQ(juce::String::createStringFromData(blob.getData(), (int)blob.getSize()).contains("TRESSEL"),
+              false);
 
     auto target = processorWithSession(8);
     target->setStateInformation(blob.getData(), (int)blob.getSize());

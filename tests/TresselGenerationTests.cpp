@@ -94,8 +94,8 @@ void setDistinctSound(SorvaneAudioProcessor& processor)
 TEST(TresselPersonality, ProfilesInSelectorOrderWithNamePackedSalts)
 {
     const auto& profiles = sorvane::getTresselPersonalityProfiles();
-    const char* names[] = {"AUTO", "BROKEN", "MACHINE", "GHOST", "MELT", "VOID", "PANIC",
-                           "GLASS", "DRUNK", "CORRUPT", "TOTAL FAILURE", "???", "ENHANCE"};
+    const char* names[] = {"AUTO",  "BROKEN", "MACHINE", "GHOST",         "MELT", "VOID",   "PANIC",
+                           "GLASS", "DRUNK",  "CORRUPT", "TOTAL FAILURE", "???",  "ENHANCE"};
     for (int i = 0; i < sorvane::numTresselPersonalities; ++i)
     {
         SCOPED_TRACE(i);
@@ -106,9 +106,9 @@ TEST(TresselPersonality, ProfilesInSelectorOrderWithNamePackedSalts)
         if ((i >= 2 && i <= 10) || i == 12)
         {
             const auto name = juce::String(names[i]);
-            const std::uint32_t packed = ((std::uint32_t)(juce::uint8)name[0] << 24) |
-                                         ((std::uint32_t)(juce::uint8)name[1] << 16) |
-                                         ((std::uint32_t)(juce::uint8)name[2] << 8) | (std::uint32_t)(juce::uint8)name[3];
+            const std::uint32_t packed =
+                ((std::uint32_t)(juce::uint8)name[0] << 24) | ((std::uint32_t)(juce::uint8)name[1] << 16) |
+                ((std::uint32_t)(juce::uint8)name[2] << 8) | (std::uint32_t)(juce::uint8)name[3];
             EXPECT_EQ(profiles[(size_t)i].seedSalt, packed);
         }
     }
@@ -120,7 +120,8 @@ TEST(TresselPersonality, ProfilesInSelectorOrderWithNamePackedSalts)
     EXPECT_EQ(profiles[6].amountHigh, 0.94f);
     EXPECT_TRUE(profiles[0].focusIds.empty());
     EXPECT_EQ(profiles[10].focusIds.size(), 6u);
-    EXPECT_EQ(profiles[8].focusIds, (std::vector<juce::String>{"delayTime", "spectralRate", "dimension", "chaos"}));
+    EXPECT_EQ(profiles[8].focusIds,
+              (std::vector<juce::String>{"delayTime", "spectralRate", "dimension", "chaos"}));
 }
 
 TEST(TresselPersonality, AutoAndUnknownPickFromTheSeed)
@@ -168,7 +169,8 @@ TEST(TresselController, GenerateCallsTheVariantFunctionWithSaltedSeedsAndIntensi
         float intensity;
     };
     std::vector<Call> calls;
-    const auto record = [&calls](const juce::ValueTree& baseline, std::uint32_t seed, float h) {
+    const auto record = [&calls](const juce::ValueTree& baseline, std::uint32_t seed, float h)
+    {
         calls.push_back({seed, h});
         auto variant = baseline.createCopy();
         variant.setProperty("k", (int)calls.size(), nullptr);
@@ -210,7 +212,8 @@ TEST(TresselController, SelectKeepsTheSixteenNewestHistoryEntries)
     juce::ValueTree out;
     EXPECT_FALSE(controller.select(0, out)) << "no session yet";
 
-    const auto make = [](const juce::ValueTree& baseline, std::uint32_t seed, float) {
+    const auto make = [](const juce::ValueTree& baseline, std::uint32_t seed, float)
+    {
         auto variant = baseline.createCopy();
         variant.setProperty("variantSeed", (juce::int64)seed, nullptr);
         return variant;
@@ -239,7 +242,8 @@ TEST(TresselController, SelectKeepsTheSixteenNewestHistoryEntries)
 //======================================================================================================
 TEST(TresselGeneration, SameInputsGiveIdenticalVariantsAndASeedChangesThem)
 {
-    const auto run = [](std::uint32_t seed, int personality) {
+    const auto run = [](std::uint32_t seed, int personality)
+    {
         auto processor = makeProcessor();
         setDistinctSound(*processor);
         processor->generateTressel(seed, personality, 60.0f, {}, false, false);
@@ -317,9 +321,8 @@ TEST(TresselGeneration, ShapesFollowTheirTargetsAndALockedStepSpendsNoDraw)
                 draws.next();
             draws.next();
             draws.next();
-            const auto scaled = [&](const char* id, float x) {
-                return rangeClamped(*processor, id, x * g * (0.9f + 0.2f * draws.next()));
-            };
+            const auto scaled = [&](const char* id, float x)
+            { return rangeClamped(*processor, id, x * g * (0.9f + 0.2f * draws.next())); };
 
             const double resonance = scaled("resonance", 75.0f);
             const double resDecay = scaled("resDecay", 88.0f);
@@ -335,7 +338,8 @@ TEST(TresselGeneration, ShapesFollowTheirTargetsAndALockedStepSpendsNoDraw)
             EXPECT_EQ(valueIn(variant, "delayTime"), rangeClamped(*processor, "delayTime", 360.0f));
 
             // Neutral start for everything GHOST leaves alone.
-            for (const char* id : {"drive", "ring", "glitch", "reverse", "spectralWave", "fold", "spark", "chaos"})
+            for (const char* id :
+                 {"drive", "ring", "glitch", "reverse", "spectralWave", "fold", "spark", "chaos"})
                 EXPECT_EQ(valueIn(variant, id), 0.0) << id;
             EXPECT_EQ(valueIn(variant, "reduce"), 1.0);
             EXPECT_EQ(valueIn(variant, "tone"), rangeClamped(*processor, "tone", 14500.0f));
@@ -394,8 +398,10 @@ TEST(TresselGeneration, EnhanceAtZeroRecallsTheBaselineAndAboveZeroIsNamed)
             const float r = ReferenceDraws::unit(draws.step());
             const bool up = ((draws.step() >> 46) & 1u) != 0;
             const float base = normalisedIn(*processor, session.baseline, id);
-            const float expected = juce::jlimit(0.0f, 1.0f, base + (up ? 1.0f : -1.0f) * v * (0.25f + 0.75f * r) * 0.08f);
-            EXPECT_EQ(valueIn(variant, id), (double)parameter(*processor, id).convertFrom0to1(expected)) << id;
+            const float expected =
+                juce::jlimit(0.0f, 1.0f, base + (up ? 1.0f : -1.0f) * v * (0.25f + 0.75f * r) * 0.08f);
+            EXPECT_EQ(valueIn(variant, id), (double)parameter(*processor, id).convertFrom0to1(expected))
+                << id;
         }
 
         // Only the five enhance controls may move, and the locked delay does not.
@@ -494,7 +500,8 @@ TEST(TresselGeneration, AutoUsesAConfidentSourceAndOtherwiseFallsBackBlind)
 
         const auto result = processor->generateTressel(0, sorvane::tresselAuto, 35.0f, {}, false, false);
         EXPECT_EQ(result.sourceAware, c.sourceAware);
-        EXPECT_EQ(result.resolvedPersonality, c.sourceAware ? sorvane::tresselGhost : 8); // seed 0 blind: DRUNK
+        EXPECT_EQ(result.resolvedPersonality,
+                  c.sourceAware ? sorvane::tresselGhost : 8); // seed 0 blind: DRUNK
         EXPECT_EQ(processor->getTresselSession().personality, c.sourceAware ? 3 : 0);
 
         const auto expectedName = c.sourceAware ? juce::String("GHOST") : juce::String("DRUNK");
@@ -598,7 +605,8 @@ TEST(TresselAudition, RegenerationHonoursCurrentLocksAndLevels)
     EXPECT_EQ(valueIn(session.baseline, "macroSpace"), 30.0);
     EXPECT_NEAR(valueIn(session.baseline, "fold"), 66.0, 1e-4);
     EXPECT_EQ(valueIn(session.baseline, "drive"), 40.0) << "unlocked controls come from the first baseline";
-    EXPECT_EQ((juce::int64)session.baseline.getProperty("macroLocks"), (juce::int64)processor->lockWord.load());
+    EXPECT_EQ((juce::int64)session.baseline.getProperty("macroLocks"),
+              (juce::int64)processor->lockWord.load());
 }
 
 TEST(TresselAudition, GroupRestoreReplacesOnlyTheMatchingSelectedVariant)
@@ -609,7 +617,8 @@ TEST(TresselAudition, GroupRestoreReplacesOnlyTheMatchingSelectedVariant)
     const auto before = processor->getTresselSession();
 
     auto restore = before.variants[1].createCopy();
-    restore.getChildWithProperty(sorvane::stateIds::id, "drive").setProperty(sorvane::stateIds::value, 12.0, nullptr);
+    restore.getChildWithProperty(sorvane::stateIds::id, "drive")
+        .setProperty(sorvane::stateIds::value, 12.0, nullptr);
     restore.setProperty(sorvane::stateIds::workflowGroupRestore, true, nullptr);
 
     struct Case
@@ -632,7 +641,8 @@ TEST(TresselAudition, GroupRestoreReplacesOnlyTheMatchingSelectedVariant)
         EXPECT_EQ(stored == 12.0, c.replaces);
         EXPECT_EQ(valueIn(processor->getTresselVariants()[1], "drive") == 12.0, c.replaces);
         EXPECT_FALSE(after.variants[1].hasProperty(sorvane::stateIds::workflowGroupRestore));
-        EXPECT_FALSE(processor->getParameterState().state.hasProperty(sorvane::stateIds::workflowGroupRestore));
+        EXPECT_FALSE(
+            processor->getParameterState().state.hasProperty(sorvane::stateIds::workflowGroupRestore));
     }
 }
 
@@ -645,9 +655,7 @@ TEST(TresselAudition, MutationAndVariationsEndTheSession)
     ASSERT_TRUE(processor->getTresselSession().isValid());
     // The shared list serves the variation buttons too; the session keeps its own selection.
     ASSERT_TRUE(processor->selectMutationVariation(1));
-    EXPECT_EQ(processor->captureParameterSnapshot()
-                  .getChildWithProperty("id", "drive")
-                  .getProperty("value"),
+    EXPECT_EQ(processor->captureParameterSnapshot().getChildWithProperty("id", "drive").getProperty("value"),
               processor->getTresselVariants()[1].getChildWithProperty("id", "drive").getProperty("value"));
     EXPECT_EQ(processor->getTresselSession().selectedVariant, 0);
     processor->mutateCurrentProgram(9, 0.5f, {});

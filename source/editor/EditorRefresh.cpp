@@ -151,9 +151,12 @@ void SorvaneAudioProcessorEditor::refreshSourceLoading()
         break;
     }
     case PreparationState::Cancelled:
-    case PreparationState::Failed: setStatusMessage(snapshot.message); break;
+    case PreparationState::Failed:
+        setStatusMessage(snapshot.message);
+        break;
     case PreparationState::Idle:
-    case PreparationState::Checking: break;
+    case PreparationState::Checking:
+        break;
     }
 }
 
@@ -167,14 +170,16 @@ void SorvaneAudioProcessorEditor::refreshHostTransport(juce::String& status, juc
     setTextIfChanged(source.stop, "STOP");
     if (!shownHostPlaying.has_value() || *shownHostPlaying != playing)
     {
-        kavix::ui::setColour(source.play, juce::TextButton::buttonColourId, playing ? pal::cyan : pal::violet);
+        kavix::ui::setColour(source.play, juce::TextButton::buttonColourId,
+                             playing ? pal::cyan : pal::violet);
         shownHostPlaying = playing;
     }
     status = "HOST TRANSPORT CONTROLS PLAYBACK";
     colour = playing ? pal::cyan : pal::cream.withAlpha((juce::uint8)0x94);
 }
 
-void SorvaneAudioProcessorEditor::setFillIfChanged(juce::Button& button, juce::Colour fill, juce::Colour& shown)
+void SorvaneAudioProcessorEditor::setFillIfChanged(juce::Button& button, juce::Colour fill,
+                                                   juce::Colour& shown)
 {
     if (fill != shown)
     {
@@ -192,24 +197,25 @@ void SorvaneAudioProcessorEditor::refreshStandaloneTransport(juce::String& statu
     const auto name = processor.getLoadedSampleName();
     const bool loaded = processor.getSourceLibrary().getPublished() != nullptr;
     const bool playing = state.playing.load();
-    const bool awayFromStart = !state.restartRequested.load() &&
-                               std::abs(range.playheadFraction - range.rangeStart) > 1.0e-9;
+    const bool awayFromStart =
+        !state.restartRequested.load() && std::abs(range.playheadFraction - range.rangeStart) > 1.0e-9;
     const bool paused = loaded && !playing && awayFromStart;
     const bool captureRunning = false; // capture arrives later
 
     // 19. Range controls follow the snapshot unless the user holds that slider.
-    const double values[3] = {range.rangeStart * 100.0, range.rangeEnd * 100.0, range.playheadFraction * 100.0};
+    const double values[3] = {range.rangeStart * 100.0, range.rangeEnd * 100.0,
+                              range.playheadFraction * 100.0};
     for (size_t i = 0; i < 3; ++i)
         if (!rangeSliderDragged[i] && source.rangeSliders[i].getValue() != values[i])
             source.rangeSliders[i].setValue(values[i], juce::dontSendNotification);
     source.loop.setToggleState(range.looping, juce::dontSendNotification);
     source.zeroSnap.setToggleState(range.zeroSnap, juce::dontSendNotification);
     const bool rangeEnabled = loaded && !captureRunning;
-    for (juce::Component* c : {static_cast<juce::Component*>(&source.loop),
-                               static_cast<juce::Component*>(&source.zeroSnap),
-                               static_cast<juce::Component*>(&source.rangeSliders[0]),
-                               static_cast<juce::Component*>(&source.rangeSliders[1]),
-                               static_cast<juce::Component*>(&source.rangeSliders[2])})
+    for (juce::Component* c :
+         {static_cast<juce::Component*>(&source.loop), static_cast<juce::Component*>(&source.zeroSnap),
+          static_cast<juce::Component*>(&source.rangeSliders[0]),
+          static_cast<juce::Component*>(&source.rangeSliders[1]),
+          static_cast<juce::Component*>(&source.rangeSliders[2])})
         c->setEnabled(rangeEnabled);
 
     setTextIfChanged(mutation.saveProject, processor.projectDirty.load() ? "SAVE PROJECT *" : "SAVE PROJECT");
@@ -257,8 +263,8 @@ void SorvaneAudioProcessorEditor::followActivity()
 {
     const auto meters = processor.getPublishedEngineMeters();
     const float a = juce::jlimit(0.0f, 1.0f, meters.outputPeak);
-    const float b = juce::jlimit(0.0f, 1.0f, juce::jmax(meters.fractureFlash, meters.delayMotion,
-                                                         meters.dimensionMotion));
+    const float b = juce::jlimit(
+        0.0f, 1.0f, juce::jmax(meters.fractureFlash, meters.delayMotion, meters.dimensionMotion));
     sorvane::followScopeActivity(scopeVisual, a, b, processor.currentTempoBpm.load());
 }
 

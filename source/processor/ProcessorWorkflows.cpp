@@ -138,10 +138,10 @@ bool SorvaneAudioProcessor::applyHistoryEntry(const juce::ValueTree& entry)
 }
 
 //======================================================================================================
-sorvane::TresselGenerationResult
-SorvaneAudioProcessor::generateTressel(std::uint32_t seed, int personality, float amount,
-                                       const juce::StringArray& controlLocks, bool keepBaseline,
-                                       bool reducedMotion)
+sorvane::TresselGenerationResult SorvaneAudioProcessor::generateTressel(std::uint32_t seed, int personality,
+                                                                        float amount,
+                                                                        const juce::StringArray& controlLocks,
+                                                                        bool keepBaseline, bool reducedMotion)
 {
     sorvane::TresselGenerationResult result;
     result.selectorIndex = juce::jlimit(0, sorvane::numTresselPersonalities - 1, personality);
@@ -168,7 +168,8 @@ SorvaneAudioProcessor::generateTressel(std::uint32_t seed, int personality, floa
     auto baseline = captureParameterSnapshot();
     if (keepBaseline)
         if (const auto previous = tresselController.getSnapshot(); previous.baseline.isValid())
-            baseline = sorvane::composeRegenerationBaseline(previous.baseline, baseline, effective, getParameters());
+            baseline =
+                sorvane::composeRegenerationBaseline(previous.baseline, baseline, effective, getParameters());
 
     const auto session = tresselController.generate(
         baseline, seed, requested, amount, reducedMotion,
@@ -244,8 +245,8 @@ bool SorvaneAudioProcessor::importTresselDna(const juce::String& text, juce::Str
 
 juce::String SorvaneAudioProcessor::describeTresselChanges()
 {
-    return sorvane::describeTresselChanges(tresselController.getSnapshot().baseline, captureParameterSnapshot(),
-                                           getParameters());
+    return sorvane::describeTresselChanges(tresselController.getSnapshot().baseline,
+                                           captureParameterSnapshot(), getParameters());
 }
 
 juce::ValueTree SorvaneAudioProcessor::tresselSessionForHost() const

@@ -97,7 +97,8 @@ void SorvaneAudioProcessor::applyParameterSnapshot(const juce::ValueTree& tree)
     // A group restore edits the auditioned variant, but only of the session it was made from.
     if ((bool)tree.getProperty(sorvane::stateIds::workflowGroupRestore, false))
     {
-        const auto seed = (juce::int64)tree.getProperty(sorvane::stateIds::workflowRestoreSeed, (juce::int64)-1);
+        const auto seed =
+            (juce::int64)tree.getProperty(sorvane::stateIds::workflowRestoreSeed, (juce::int64)-1);
         const int variant = tree.getProperty(sorvane::stateIds::workflowRestoreVariant, -1);
         if (tresselController.replaceSelectedVariant(applied, seed, variant) &&
             (size_t)variant < tresselVariants.size())

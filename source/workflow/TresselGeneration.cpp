@@ -25,7 +25,8 @@ juce::String describeTresselGeneration(const TresselGenerationResult& result, bo
     return text;
 }
 
-juce::ValueTree composeRegenerationBaseline(const juce::ValueTree& sessionBaseline, const juce::ValueTree& captured,
+juce::ValueTree composeRegenerationBaseline(const juce::ValueTree& sessionBaseline,
+                                            const juce::ValueTree& captured,
                                             const juce::StringArray& effectiveLocks,
                                             const juce::Array<juce::AudioProcessorParameter*>& parameters)
 {
@@ -34,7 +35,8 @@ juce::ValueTree composeRegenerationBaseline(const juce::ValueTree& sessionBaseli
 
     for (const auto& id : effectiveLocks)
         for (auto* p : parameters)
-            if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*>(p); ranged != nullptr && ranged->getParameterID() == id)
+            if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*>(p);
+                ranged != nullptr && ranged->getParameterID() == id)
                 setSnapshotNormalisedValue(baseline, *ranged, snapshotNormalisedValue(captured, *ranged));
 
     for (const char* id : mutationExcludedIds)

@@ -19,7 +19,8 @@ juce::String describeTresselGeneration(const TresselGenerationResult& result, bo
 
 // The starting sound of a regeneration with a changed shape: the session's baseline, except that current
 // locks, levels, macros and tempo win, so only the character changes.
-juce::ValueTree composeRegenerationBaseline(const juce::ValueTree& sessionBaseline, const juce::ValueTree& captured,
+juce::ValueTree composeRegenerationBaseline(const juce::ValueTree& sessionBaseline,
+                                            const juce::ValueTree& captured,
                                             const juce::StringArray& effectiveLocks,
                                             const juce::Array<juce::AudioProcessorParameter*>& parameters);
 } // namespace sorvane

@@ -42,6 +42,6 @@ struct TresselSessionSnapshot
 };
 
 // Builds one variant from (baseline, variant seed, intensity).
-using TresselVariantFunction =
-    std::function<juce::ValueTree(const juce::ValueTree& baseline, std::uint32_t variantSeed, float intensity)>;
+using TresselVariantFunction = std::function<juce::ValueTree(const juce::ValueTree& baseline,
+                                                             std::uint32_t variantSeed, float intensity)>;
 } // namespace sorvane

@@ -19,13 +19,17 @@ struct ShapeStep
 };
 
 // Every shape starts from the same quiet, neutral sound, so personalities differ only by their targets.
-const ShapeStep neutralStart[] = {
-    {"drive", 0, true},       {"crush", 0, true},       {"ring", 0, true},         {"resonance", 0, true},
-    {"glitch", 0, true},      {"reverse", 0, true},     {"delay", 0, true},        {"spectralWave", 0, true},
-    {"dimension", 0, true},   {"fold", 0, true},        {"spark", 0, true},        {"chaos", 0, true},
-    {"reduce", 1, false},     {"tone", 14500, false},   {"feedback", 30, true},    {"resDecay", 50, true},
-    {"resFreq", 440, false},  {"ringFreq", 220, false}, {"delayTime", 240, false}, {"spectralRate", 0.4f, false},
-    {"division", 2, false}};
+const ShapeStep neutralStart[] = {{"drive", 0, true},        {"crush", 0, true},
+                                  {"ring", 0, true},         {"resonance", 0, true},
+                                  {"glitch", 0, true},       {"reverse", 0, true},
+                                  {"delay", 0, true},        {"spectralWave", 0, true},
+                                  {"dimension", 0, true},    {"fold", 0, true},
+                                  {"spark", 0, true},        {"chaos", 0, true},
+                                  {"reduce", 1, false},      {"tone", 14500, false},
+                                  {"feedback", 30, true},    {"resDecay", 50, true},
+                                  {"resFreq", 440, false},   {"ringFreq", 220, false},
+                                  {"delayTime", 240, false}, {"spectralRate", 0.4f, false},
+                                  {"division", 2, false}};
 
 const std::vector<ShapeStep>& targetsFor(int personality)
 {
@@ -57,7 +61,11 @@ const std::vector<ShapeStep>& targetsFor(int personality)
          {"feedback", 78, true},
          {"dimension", 65, true},
          {"tone", 2600, false}},
-        {{"glitch", 98, true}, {"division", 5, false}, {"spark", 72, true}, {"chaos", 95, true}, {"reverse", 48, true}},
+        {{"glitch", 98, true},
+         {"division", 5, false},
+         {"spark", 72, true},
+         {"chaos", 95, true},
+         {"reverse", 48, true}},
         {{"ring", 62, true},
          {"ringFreq", 1320, false},
          {"resonance", 80, true},
@@ -70,7 +78,11 @@ const std::vector<ShapeStep>& targetsFor(int personality)
          {"spectralRate", 2.3f, false},
          {"dimension", 95, true},
          {"chaos", 85, true}},
-        {{"crush", 95, true}, {"reduce", 13, false}, {"glitch", 42, true}, {"fold", 90, true}, {"spark", 60, true}},
+        {{"crush", 95, true},
+         {"reduce", 13, false},
+         {"glitch", 42, true},
+         {"fold", 90, true},
+         {"spark", 60, true}},
         {{"drive", 98, true},
          {"reduce", 24, false},
          {"glitch", 95, true},
@@ -119,7 +131,8 @@ private:
         auto result = Mutation(parameters).makeMutatedSnapshot(baseline, variantSeed, h, locks);
 
         WorkflowRandom random(variantSeed ^ 0xA53C9E17u);
-        const auto& profile = getTresselPersonalityProfiles()[(size_t)juce::jlimit(0, 12, resolvedPersonality)];
+        const auto& profile =
+            getTresselPersonalityProfiles()[(size_t)juce::jlimit(0, 12, resolvedPersonality)];
         for (const auto& id : profile.focusIds)
         {
             auto* p = find(id);
@@ -182,7 +195,8 @@ private:
         const float g = 0.6f * h + 0.4f;
         WorkflowRandom random(variantSeed);
 
-        const auto apply = [&](const ShapeStep& step) {
+        const auto apply = [&](const ShapeStep& step)
+        {
             auto* p = find(step.id);
             if (p == nullptr || locks.contains(step.id))
                 return;
@@ -213,9 +227,9 @@ private:
 };
 } // namespace
 
-TresselVariantFunction makeTresselVariantFunction(int selectorIndex, int resolvedPersonality,
-                                                  const juce::StringArray& locks,
-                                                  const juce::Array<juce::AudioProcessorParameter*>& parameters)
+TresselVariantFunction
+makeTresselVariantFunction(int selectorIndex, int resolvedPersonality, const juce::StringArray& locks,
+                           const juce::Array<juce::AudioProcessorParameter*>& parameters)
 {
     return VariantBuilder(juce::jlimit(0, 12, selectorIndex), resolvedPersonality, locks, parameters);
 }

@@ -35,8 +35,9 @@ TresselSessionSnapshot TresselWorkflowController::generate(const juce::ValueTree
 
     for (int k = 0; k < 4; ++k)
     {
-        auto variant = variantFunction ? variantFunction(next.baseline, tresselVariantSeed(seed, k, salt), intensity)
-                                       : juce::ValueTree();
+        auto variant = variantFunction
+                           ? variantFunction(next.baseline, tresselVariantSeed(seed, k, salt), intensity)
+                           : juce::ValueTree();
         // The baseline must never share data with a variant that is later applied and edited.
         next.variants[(size_t)k] = variant.createCopy();
     }
