@@ -59,14 +59,7 @@ makeFactoryVariationFunction(const FactoryPreset& preset,
     auto state = std::make_shared<FactoryVariationState>();
     state->variations = preset.variations;
     for (const juce::String id : factoryDriftIds)
-    {
-        juce::RangedAudioParameter* found = nullptr;
-        for (auto* p : parameters)
-            if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*>(p);
-                ranged != nullptr && ranged->getParameterID() == id)
-                found = ranged;
-        state->drift.push_back(found);
-    }
+        state->drift.push_back(findRangedParameter(parameters, id));
 
     return [state](const juce::ValueTree& baseline, std::uint32_t variantSeed, float intensity)
     {

@@ -34,6 +34,16 @@ int WorkflowRandom::indexFromState(std::uint64_t s, int count) noexcept
 }
 
 //======================================================================================================
+juce::RangedAudioParameter* findRangedParameter(const juce::Array<juce::AudioProcessorParameter*>& parameters,
+                                                const juce::String& id) noexcept
+{
+    for (auto* p : parameters)
+        if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*>(p);
+            ranged != nullptr && ranged->getParameterID() == id)
+            return ranged;
+    return nullptr;
+}
+
 float snapshotNormalisedValue(const juce::ValueTree& tree, const juce::RangedAudioParameter& parameter)
 {
     const auto child = childFor(tree, parameter);

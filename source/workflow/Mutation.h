@@ -52,6 +52,10 @@ inline constexpr const char* mutationExcludedIds[] = {
     "resultLevel",    "macroDamage", "macroFracture", "macroSpace", "macroMotion",  "delaySync",
     "standaloneTempo"};
 
+// The ranged parameter with this id, or null.
+juce::RangedAudioParameter* findRangedParameter(const juce::Array<juce::AudioProcessorParameter*>& parameters,
+                                                const juce::String& id) noexcept;
+
 // A parameter's value in a state tree, normalised with its range; its default when the tree lacks it.
 float snapshotNormalisedValue(const juce::ValueTree& tree, const juce::RangedAudioParameter& parameter);
 

@@ -2,6 +2,7 @@
 
 #include "processor/ParameterLayout.h"
 #include "processor/ParameterState.h"
+#include "workflow/Mutation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -44,16 +45,6 @@ double storedValue(const juce::ValueTree& state, const juce::String& id)
     return child.isValid() ? (double)child.getProperty(stateIds::value, 0.0) : 0.0;
 }
 
-const juce::RangedAudioParameter* findParameter(const juce::Array<juce::AudioProcessorParameter*>& parameters,
-                                                const juce::String& id)
-{
-    for (auto* parameter : parameters)
-        if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*>(parameter))
-            if (ranged->getParameterID() == id)
-                return ranged;
-    return nullptr;
-}
-
 struct Change
 {
     double distance;
@@ -76,7 +67,7 @@ juce::String describeTresselChanges(const juce::ValueTree& baseline, const juce:
         std::vector<Change> changes;
         for (const auto& id : section.ids)
         {
-            const auto* parameter = findParameter(parameters, id);
+            const auto* parameter = findRangedParameter(parameters, id);
             if (parameter == nullptr)
                 continue;
 

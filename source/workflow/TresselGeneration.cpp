@@ -34,10 +34,8 @@ juce::ValueTree composeRegenerationBaseline(const juce::ValueTree& sessionBaseli
     baseline.setProperty(stateIds::macroLocks, captured.getProperty(stateIds::macroLocks), nullptr);
 
     for (const auto& id : effectiveLocks)
-        for (auto* p : parameters)
-            if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*>(p);
-                ranged != nullptr && ranged->getParameterID() == id)
-                setSnapshotNormalisedValue(baseline, *ranged, snapshotNormalisedValue(captured, *ranged));
+        if (auto* ranged = findRangedParameter(parameters, id))
+            setSnapshotNormalisedValue(baseline, *ranged, snapshotNormalisedValue(captured, *ranged));
 
     for (const char* id : mutationExcludedIds)
     {

@@ -117,11 +117,7 @@ public:
 private:
     juce::RangedAudioParameter* find(const juce::String& id) const
     {
-        for (auto* p : parameters)
-            if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*>(p))
-                if (ranged->getParameterID() == id)
-                    return ranged;
-        return nullptr;
+        return findRangedParameter(parameters, id);
     }
 
     static bool bit46(std::uint64_t state) noexcept { return ((state >> 46) & 1u) != 0; }
