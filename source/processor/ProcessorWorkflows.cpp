@@ -153,7 +153,8 @@ sorvane::TresselGenerationResult SorvaneAudioProcessor::generateTressel(std::uin
         if (const auto sample = sources.getCurrentSample();
             sample != nullptr && sample->traits.family != 0 && sample->traits.confidence >= 0.52f)
         {
-            requested = sample->traits.recommendedPersonality;
+            requested = juce::jlimit(0, sorvane::numTresselPersonalities - 1,
+                                     (int)sample->traits.recommendedPersonality);
             result.sourceAware = true;
             result.sourceFamily = sample->traits.family;
         }
