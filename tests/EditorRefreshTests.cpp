@@ -49,7 +49,8 @@ juce::File writeWav(const juce::File& file, double seconds, double rate, int cha
 
 struct RefreshFixture
 {
-    explicit RefreshFixture(juce::AudioProcessor::WrapperType wrapper = juce::AudioProcessor::wrapperType_Standalone)
+    explicit RefreshFixture(
+        juce::AudioProcessor::WrapperType wrapper = juce::AudioProcessor::wrapperType_Standalone)
         : processor(sorvane::test::makeProcessor(wrapper))
     {
         folder = home.getFolder().getChildFile("audio");
@@ -57,8 +58,10 @@ struct RefreshFixture
         editor.reset(dynamic_cast<SorvaneAudioProcessorEditor*>(processor->createEditor()));
         editor->stopTimer(); // the tests tick by hand
         editor->setRefreshHooks({[this] { return now; }, [] { return true; }});
-        editor->setAlertPresenter([this](juce::MessageBoxIconType icon, const juce::String& title,
-                                         const juce::String& text) { alerts.push_back({icon, title, text}); });
+        editor->setAlertPresenter(
+            [this](juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text) {
+                alerts.push_back({icon, title, text});
+            });
     }
 
     ~RefreshFixture() { editor = nullptr; }
@@ -116,7 +119,8 @@ struct RefreshFixture
 
 juce::Colour lightened(juce::Colour c)
 {
-    const auto lift = [](juce::uint8 v) { return (juce::uint8)(255 - (int)((255 - v) * 0.9259259f)); };
+    // The integer part of the whole expression, as the theme's shades are rounded.
+    const auto lift = [](juce::uint8 v) { return (juce::uint8)(255.0f - (float)(255 - v) * 0.9259259f); };
     return juce::Colour(lift(c.getRed()), lift(c.getGreen()), lift(c.getBlue()), c.getAlpha());
 }
 } // namespace
@@ -140,9 +144,9 @@ TEST(EditorVisualQuality, ModeSelectionPicksTiersAndAutoKeepsTheCurrentOne)
     const struct
     {
         int comboId, mode, tier, rate, step;
-    } cases[] = {{4, VisualQuality::low, 2, 24, 4},    {3, VisualQuality::medium, 1, 40, 2},
-                 {2, VisualQuality::high, 0, 60, 1},   {0, VisualQuality::automatic, 0, 60, 1},
-                 {9, VisualQuality::low, 2, 24, 4},    {1, VisualQuality::automatic, 2, 24, 4}};
+    } cases[] = {{4, VisualQuality::low, 2, 24, 4},  {3, VisualQuality::medium, 1, 40, 2},
+                 {2, VisualQuality::high, 0, 60, 1}, {0, VisualQuality::automatic, 0, 60, 1},
+                 {9, VisualQuality::low, 2, 24, 4},  {1, VisualQuality::automatic, 2, 24, 4}};
     VisualQuality q; // the cases run in sequence: AUTO after LOW keeps tier 2
     for (const auto& c : cases)
     {
@@ -301,11 +305,14 @@ TEST(EditorStatusLine, ComposesPrefixNameRangeAndMode)
         juce::Colour colour;
     } cases[] = {
         {{false, true, true, "x", 0.1, 0.2, false}, "NO SAMPLE LOADED / DROP OR LOAD AUDIO", pal::cyan},
-        {{true, false, false, "Drum loop", 0.0, 1.0, true}, "READY  /  DRUM LOOP  /  RANGE 0.0-100.0%  /  LOOP",
+        {{true, false, false, "Drum loop", 0.0, 1.0, true},
+         "READY  /  DRUM LOOP  /  RANGE 0.0-100.0%  /  LOOP",
          pal::cyan},
         {{true, true, false, "take 2", 0.125, 0.5, false},
-         "PLAYING  /  TAKE 2  /  RANGE 12.5-50.0%  /  ONE-SHOT", pal::amber},
-        {{true, false, true, "pad", 0.33333, 0.66666, true}, "PAUSED  /  PAD  /  RANGE 33.3-66.7%  /  LOOP",
+         "PLAYING  /  TAKE 2  /  RANGE 12.5-50.0%  /  ONE-SHOT",
+         pal::amber},
+        {{true, false, true, "pad", 0.33333, 0.66666, true},
+         "PAUSED  /  PAD  /  RANGE 33.3-66.7%  /  LOOP",
          pal::violet},
     };
     for (const auto& c : cases)
@@ -388,9 +395,10 @@ TEST(EditorRefresh, SmoothedParametersFollowTheProcessor)
     RefreshFixture f;
     auto& drive = sorvane::test::parameter(*f.processor, "drive");
     drive.setValueNotifyingHost(1.0f);
-    const auto index = (size_t)(std::find_if(sorvane::scopeParameterIds.begin(), sorvane::scopeParameterIds.end(),
-                                             [](const char* id) { return juce::String(id) == "drive"; }) -
-                                sorvane::scopeParameterIds.begin());
+    const auto index =
+        (size_t)(std::find_if(sorvane::scopeParameterIds.begin(), sorvane::scopeParameterIds.end(),
+                              [](const char* id) { return juce::String(id) == "drive"; }) -
+                 sorvane::scopeParameterIds.begin());
     ASSERT_LT(index, sorvane::scopeParameterIds.size());
     float previous = f.editor->getScopeVisualState().parameters[index];
     for (int i = 0; i < 10; ++i)
@@ -428,10 +436,10 @@ TEST(EditorSourceFlows, SupportedAudioFiles)
         const char* name;
         bool create, directory, supported;
     } cases[] = {
-        {"a.wav", true, false, true},    {"a.WAV", true, false, true},   {"a.aif", true, false, true},
-        {"a.aiff", true, false, true},   {"a.flac", true, false, true},  {"a.ogg", true, false, true},
-        {"a.mp3", true, false, true},    {"a.m4a", true, false, true},   {"a.aac", true, false, true},
-        {"a.Opus", true, false, true},   {"a.txt", true, false, false},  {"wav", true, false, false},
+        {"a.wav", true, false, true},         {"a.WAV", true, false, true},      {"a.aif", true, false, true},
+        {"a.aiff", true, false, true},        {"a.flac", true, false, true},     {"a.ogg", true, false, true},
+        {"a.mp3", true, false, true},         {"a.m4a", true, false, true},      {"a.aac", true, false, true},
+        {"a.Opus", true, false, true},        {"a.txt", true, false, false},     {"wav", true, false, false},
         {"missing.wav", false, false, false}, {"folder.wav", true, true, false},
     };
     for (const auto& c : cases)
@@ -481,8 +489,8 @@ TEST(EditorSourceFlows, ADroppedFileLoadsPublishesAndFillsTheSurface)
     EXPECT_EQ(f.editor->getStatusMessage(),
               "SOURCE READY / PREVIOUS SOURCE REPLACED AT A SAFE BOUNDARY / " + sample->traits.summary);
     const auto name = f.processor->getLoadedSampleName().toUpperCase();
-    EXPECT_EQ(f.statusLine(), "READY  /  " + name + "  /  RANGE 0.0-100.0%  /  LOOP  /  " +
-                                  f.editor->getStatusMessage());
+    EXPECT_EQ(f.statusLine(),
+              "READY  /  " + name + "  /  RANGE 0.0-100.0%  /  LOOP  /  " + f.editor->getStatusMessage());
 
     // The moments combo lists the whole file and every suggestion for the range.
     auto& moments = dynamic_cast<juce::ComboBox&>(*f.editor->findChildWithID("bestMomentSuggestions"));
@@ -583,8 +591,9 @@ TEST(EditorSourceFlows, DecodeProgressIsReportedWhileLoading)
         f.tick();
         seen.addIfNotAlreadyThere(f.editor->getStatusMessage());
     }
-    const auto decode = std::find_if(seen.begin(), seen.end(), [](const juce::String& m)
-                                     { return m.startsWith("SOURCE DECODE ") && m.endsWith("%"); });
+    const auto decode =
+        std::find_if(seen.begin(), seen.end(),
+                     [](const juce::String& m) { return m.startsWith("SOURCE DECODE ") && m.endsWith("%"); });
     ASSERT_NE(decode, seen.end()) << seen.joinIntoString(" | ");
     const int percent = decode->fromFirstOccurrenceOf("SOURCE DECODE ", false, false).getIntValue();
     EXPECT_GE(percent, 0);
@@ -720,8 +729,9 @@ TEST(EditorSourceFlows, TimelineArrowsAndFadeSelector)
         ASSERT_TRUE(f.editor->keyPressed(juce::KeyPress(c.key)));
         EXPECT_EQ(state.seekRequestCount.load(), count + 1);
         EXPECT_NEAR(state.seekTarget.load(), c.expected, 1e-9) << c.playhead;
-        EXPECT_EQ(f.editor->getStatusMessage(), c.key == juce::KeyPress::leftKey ? "SEEK -5% / EQUAL-POWER FADE"
-                                                                                 : "SEEK +5% / EQUAL-POWER FADE");
+        EXPECT_EQ(f.editor->getStatusMessage(), c.key == juce::KeyPress::leftKey
+                                                    ? "SEEK -5% / EQUAL-POWER FADE"
+                                                    : "SEEK +5% / EQUAL-POWER FADE");
     }
 
     const struct

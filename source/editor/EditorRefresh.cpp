@@ -14,10 +14,11 @@ namespace pal = sorvane::palette;
 // How far painting may reach outside the animated visual (glow and caption).
 constexpr int visualPaintMargin = 24;
 
+// 255 - (255 - c) x 0.9259259 per channel, rounded the way the theme's shade map rounds, so the lit
+// fill is a shade a theme can map.
 juce::Colour lightenedWhileActive(juce::Colour c)
 {
-    const auto lift = [](juce::uint8 v) { return (juce::uint8)(255 - (int)((255 - v) * 0.9259259f)); };
-    return juce::Colour(lift(c.getRed()), lift(c.getGreen()), lift(c.getBlue()), c.getAlpha());
+    return c.brighter(0.08f);
 }
 
 void setTextIfChanged(juce::Button& b, const juce::String& text)
