@@ -288,6 +288,27 @@ TEST(Editor, RendersBothModesInEveryThemeForReview)
         EXPECT_GT(differing, 5000) << "the two modes look different in " << themeNames[theme];
     }
 
+    // The smallest window too, where text has the least room.
+    f.editor->setSize(1100, 700);
+    for (int theme = 0; theme < 3; ++theme)
+    {
+        selector->setTheme(theme, false);
+        for (const bool tressel : {false, true})
+        {
+            f.editor->setTresselMode(tressel);
+            const auto image = f.editor->createComponentSnapshot(f.editor->getLocalBounds(), true, 1.0f);
+            ASSERT_EQ(image.getWidth(), 1100);
+            const auto file =
+                folder.getChildFile(juce::String("editor-minimum-") + (tressel ? "tressel-" : "studio-") +
+                                    themeNames[theme] + ".png");
+            file.deleteFile();
+            juce::FileOutputStream out(file);
+            ASSERT_TRUE(out.openedOk());
+            ASSERT_TRUE(juce::PNGImageFormat().writeImageToStream(image, out));
+        }
+    }
+    f.editor->setSize(1180, 720);
+
     // Themes recolour the window: the background of Original and Copper differ.
     selector->setTheme(0, false);
     const auto original = f.editor->createComponentSnapshot({0, 0, 4, 4}).getPixelAt(1, 1);

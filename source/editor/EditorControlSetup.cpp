@@ -9,16 +9,17 @@ namespace
 {
 namespace pal = sorvane::palette;
 
-juce::Colour lightenedForOnState(juce::Colour c, float keep)
+// 255 - (255 - c) x 0.89285713 per channel, rounded the way the theme's shade map rounds, so the "on"
+// fill is a shade a theme can map.
+juce::Colour lightenedForOnState(juce::Colour c)
 {
-    const auto lift = [keep](juce::uint8 v) { return (juce::uint8)(255 - (int)((255 - v) * keep)); };
-    return juce::Colour(lift(c.getRed()), lift(c.getGreen()), lift(c.getBlue()), c.getAlpha());
+    return c.brighter(0.12f);
 }
 
 void styleButton(juce::Button& button, juce::Colour fill, juce::Colour text)
 {
     kavix::ui::setColour(button, juce::TextButton::buttonColourId, fill);
-    kavix::ui::setColour(button, juce::TextButton::buttonOnColourId, lightenedForOnState(fill, 0.89285713f));
+    kavix::ui::setColour(button, juce::TextButton::buttonOnColourId, lightenedForOnState(fill));
     kavix::ui::setColour(button, juce::TextButton::textColourOffId, text);
     kavix::ui::setColour(button, juce::TextButton::textColourOnId, pal::cream);
     button.setWantsKeyboardFocus(true);
@@ -343,6 +344,7 @@ void SorvaneAudioProcessorEditor::buildSourceControls()
     {
         auto& label = s.rangeLabels[(size_t)i];
         label.setText(labelTexts[i], juce::dontSendNotification);
+        label.setFont(juce::Font(13.0f));
         identify(label, "sourceRangeLabel" + juce::String(i));
         show(label, Shown::both, true);
 
@@ -438,6 +440,7 @@ void SorvaneAudioProcessorEditor::buildLevelRow()
     show(l.matchSource, Shown::both);
 
     kavix::ui::setColour(l.resultLabel, juce::Label::textColourId, pal::cream);
+    l.resultLabel.setFont(juce::Font(13.0f));
     show(l.resultLabel, Shown::both);
 
     l.resultLevel.setSliderStyle(juce::Slider::LinearHorizontal);

@@ -24,7 +24,14 @@ void SorvaneAudioProcessorEditor::showAlert(juce::MessageBoxIconType icon, const
     if (alertPresenter)
         alertPresenter(icon, title, text);
     else
-        juce::AlertWindow::showMessageBoxAsync(icon, title, text);
+        juce::AlertWindow::showMessageBoxAsync(
+            icon, title, text, {}, nullptr,
+            juce::ModalCallbackFunction::create(
+                [safe = juce::Component::SafePointer<SorvaneAudioProcessorEditor>(this)](int)
+                {
+                    if (safe != nullptr)
+                        safe->restoreKeyboardFocus();
+                }));
 }
 
 void SorvaneAudioProcessorEditor::wireSourceActions()
@@ -56,15 +63,17 @@ void SorvaneAudioProcessorEditor::wireSourceActions()
 void SorvaneAudioProcessorEditor::chooseSample()
 {
     // A new chooser replaces one still open.
-    sampleChooser = std::make_unique<juce::FileChooser>(
-        "Load an audio sample", editorSettings.get(audioDirectoryKey, {}),
-        "*.wav;*.aif;*.aiff;*.flac;*.ogg;*.mp3;*.m4a;*.aac;*.opus");
+    sampleChooser =
+        std::make_unique<juce::FileChooser>("Load an audio sample", editorSettings.get(audioDirectoryKey, {}),
+                                            "*.wav;*.aif;*.aiff;*.flac;*.ogg;*.mp3;*.m4a;*.aac;*.opus");
     juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
-    sampleChooser->launchAsync(juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles,
+    sampleChooser->launchAsync(juce::FileBrowserComponent::openMode |
+                                   juce::FileBrowserComponent::canSelectFiles,
                                [safeThis](const juce::FileChooser& chooser)
                                {
                                    if (safeThis == nullptr)
                                        return;
+                                   safeThis->restoreKeyboardFocus();
                                    const auto file = chooser.getResult();
                                    if (file == juce::File())
                                        return;
@@ -113,7 +122,8 @@ void SorvaneAudioProcessorEditor::loadSampleWithPreflight(const juce::File& file
 void SorvaneAudioProcessorEditor::clearOrCancelAudio()
 {
     const auto state = processor.getSampleLoadSnapshot().state;
-    if (state >= (int)sorvane::PreparationState::Checking && state <= (int)sorvane::PreparationState::Publishing)
+    if (state >= (int)sorvane::PreparationState::Checking &&
+        state <= (int)sorvane::PreparationState::Publishing)
     {
         processor.cancelSampleLoad();
         setStatusMessage("SOURCE LOAD CANCELLED / CURRENT AUDIO PRESERVED");
@@ -152,10 +162,9 @@ void SorvaneAudioProcessorEditor::seekByFraction(double delta)
 void SorvaneAudioProcessorEditor::applyRangeFromControls()
 {
     juce::String error;
-    if (processor.getSourceTransport().setSourceRange(source.rangeSliders[0].getValue() / 100.0,
-                                                      source.rangeSliders[1].getValue() / 100.0,
-                                                      source.loop.getToggleState(),
-                                                      source.zeroSnap.getToggleState(), error))
+    if (processor.getSourceTransport().setSourceRange(
+            source.rangeSliders[0].getValue() / 100.0, source.rangeSliders[1].getValue() / 100.0,
+            source.loop.getToggleState(), source.zeroSnap.getToggleState(), error))
         refreshMomentSuggestions();
     else
         setStatusMessage(error);

@@ -170,6 +170,63 @@ double contrastRatio(juce::Colour a, juce::Colour b) noexcept
     return (juce::jmax(la, lb) + 0.05) / (juce::jmin(la, lb) + 0.05);
 }
 
+double minimumTextContrast(float fontHeight, bool bold) noexcept
+{
+    return bold && fontHeight >= 14.0f ? 3.0 : 4.5;
+}
+
+juce::Colour legibleTextColour(juce::Colour text, juce::Colour backgroundA, juce::Colour backgroundB,
+                               double minimumRatio, juce::Colour light, juce::Colour dark)
+{
+    const auto groundA = juce::Colours::black.overlaidWith(backgroundA);
+    const auto groundB = juce::Colours::black.overlaidWith(backgroundB);
+    const auto reads = [&](juce::Colour seenOnA, juce::Colour seenOnB)
+    {
+        return contrastRatio(seenOnA, groundA) >= minimumRatio &&
+               contrastRatio(seenOnB, groundB) >= minimumRatio;
+    };
+
+    if (reads(groundA.overlaidWith(text), groundB.overlaidWith(text)))
+        return text;
+
+    // Dark text on a mid background first loses contrast on the way to light, so walk the whole path.
+    const auto start = groundA.overlaidWith(text);
+    for (int step = 1; step <= 255; ++step)
+    {
+        const auto candidate =
+            start.interpolatedWith(light, (float)step / 255.0f).withAlpha((juce::uint8)0xFF);
+        if (reads(candidate, candidate))
+            return candidate;
+    }
+
+    // A mid-tone background that no light text can reach: the dark colour, deepened towards black only
+    // as far as it has to be.
+    const auto deep = dark.withAlpha((juce::uint8)0xFF);
+    for (int step = 0; step <= 255; ++step)
+    {
+        const auto candidate = deep.interpolatedWith(juce::Colours::black, (float)step / 255.0f);
+        if (reads(candidate, candidate))
+            return candidate;
+    }
+    const auto worst = [&](juce::Colour c)
+    { return juce::jmin(contrastRatio(c, groundA), contrastRatio(c, groundB)); };
+    return worst(juce::Colours::black) > worst(light) ? juce::Colours::black
+                                                      : light.withAlpha((juce::uint8)0xFF);
+}
+
+juce::Colour legibleTextColour(int theme, juce::Colour text, juce::Colour backgroundA,
+                               juce::Colour backgroundB, double minimumRatio)
+{
+    return legibleTextColour(text, backgroundA, backgroundB, minimumRatio,
+                             colourFor(theme, juce::Colour(0xFFF7F5FAu)),
+                             colourFor(theme, juce::Colour(0xFF07062Cu)));
+}
+
+juce::Colour legibleTextColour(int theme, juce::Colour text, juce::Colour background, double minimumRatio)
+{
+    return legibleTextColour(theme, text, background, background, minimumRatio);
+}
+
 juce::Colour readableControlColour(const juce::Component& component, int colourId, juce::Colour colour)
 {
     const auto theme = themeFor(component);

@@ -54,6 +54,21 @@ juce::Colour colourFor(int theme, juce::Colour colour);
 // WCAG contrast ratio of two colours (alpha ignored), from 1 to 21.
 double contrastRatio(juce::Colour a, juce::Colour b) noexcept;
 
+// The contrast text needs against its background: 3:1 for bold text of 14 px and more, else 4.5:1.
+double minimumTextContrast(float fontHeight, bool bold) noexcept;
+
+// Text that reads against a background that runs between two colours (a gradient; pass one colour
+// twice for a flat one): the colour itself, blended over the background, when it reaches the ratio on
+// both; else the first colour on the way towards `light` that does; else the first on the way from
+// `dark` to black; else whichever of black and `light` reads better. A replaced colour is opaque.
+juce::Colour legibleTextColour(juce::Colour text, juce::Colour backgroundA, juce::Colour backgroundB,
+                               double minimumRatio, juce::Colour light, juce::Colour dark);
+
+// The same with the theme's own light (cream) and dark (ink) colours.
+juce::Colour legibleTextColour(int theme, juce::Colour text, juce::Colour background, double minimumRatio);
+juce::Colour legibleTextColour(int theme, juce::Colour text, juce::Colour backgroundA,
+                               juce::Colour backgroundB, double minimumRatio);
+
 // Under a non-Original theme, replaces a text button's text colour that would be hard to read on the
 // button with the themed ink or cream, whichever contrasts more.
 juce::Colour readableControlColour(const juce::Component& component, int colourId, juce::Colour colour);

@@ -38,6 +38,9 @@ MasterEffectFader::MasterEffectFader(juce::AudioProcessorValueTreeState& state,
 
     titleLabel.setText("TOTAL EFFECT", juce::dontSendNotification);
     titleLabel.setJustificationType(juce::Justification::centred);
+    titleLabel.setFont(juce::Font(10.0f, juce::Font::bold));
+    titleLabel.setBorderSize({1, 1, 1, 1});
+    titleLabel.setMinimumHorizontalScale(0.8f);
     kavix::ui::setColour(titleLabel, juce::Label::textColourId, palette::cream);
     addAndMakeVisible(titleLabel);
 

@@ -36,10 +36,12 @@ ParameterKnob::ParameterKnob(juce::AudioProcessorValueTreeState& state, const ju
 
     nameLabel.setText(label, juce::dontSendNotification);
     nameLabel.setFont(juce::Font(10.5f, juce::Font::bold));
+    nameLabel.setMinimumHorizontalScale(0.8f);
     kavix::ui::setColour(nameLabel, juce::Label::textColourId, palette::cream.withAlpha((juce::uint8)0xE0));
     addAndMakeVisible(nameLabel);
 
     valueLabel.setFont(juce::Font(10.0f));
+    valueLabel.setMinimumHorizontalScale(0.8f);
     kavix::ui::setColour(valueLabel, juce::Label::textColourId, palette::cyan);
     kavix::ui::setColour(valueLabel, juce::Label::backgroundColourId,
                          palette::ink.withAlpha((juce::uint8)0xCC));
@@ -120,8 +122,13 @@ bool ParameterKnob::enterTuningText(const juce::String& text)
     }
     else
     {
-        valueLabel.setTooltip("Enter a note or Hz within " + juce::String(juce::roundToInt(range.start)) +
-                              "-" + juce::String(juce::roundToInt(range.end)) + " Hz.");
+        const auto accepted = juce::String(juce::roundToInt(range.start)) + "-" +
+                              juce::String(juce::roundToInt(range.end)) + " Hz";
+        valueLabel.setTooltip("Enter a note or Hz within " + accepted + ".");
+        if (onEntryRejected)
+            onEntryRejected((nameLabel.getText() + ": \"" + text.trim() +
+                             "\" NOT ACCEPTED / ENTER A NOTE OR HZ WITHIN " + accepted)
+                                .toUpperCase());
     }
 
     // The readout shows the stored value again, not what was typed.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -32,6 +34,8 @@ public:
     // A committed edit of the readout: a note or Hz within the parameter's range moves the knob; anything
     // else leaves the value alone and says in the tooltip what is accepted.
     bool enterTuningText(const juce::String& text);
+    // Told why a typed entry was refused, as a status text.
+    std::function<void(const juce::String&)> onEntryRejected;
 
     juce::Slider& getSlider() noexcept { return slider; }
     juce::Label& getNameLabel() noexcept { return nameLabel; }

@@ -65,6 +65,13 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
     masterFader = std::make_unique<MasterEffectFader>(processor.getParameterState(), lookAndFeel);
     addAndMakeVisible(*masterFader);
 
+    for (auto& knob : knobs)
+    {
+        SorvaneLookAndFeel::setBackdrop(*knob, pal::panel);
+        knob->onEntryRejected = [this](const juce::String& message) { setStatusMessage(message); };
+    }
+    SorvaneLookAndFeel::setBackdrop(tressel.scale, pal::panel);
+
     // 5-7. Size, mode, synchronised controls
     setSize(1180, 720);
     refreshVariationButtons();
@@ -93,12 +100,35 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
     addAndMakeVisible(*appearance);
     appearance->applyStoredTheme();
 
+    // Space and the arrows reach the transport from a focused combo box too.
+    std::function<void(juce::Component&)> listenToCombos = [&](juce::Component& c)
+    {
+        if (auto* combo = dynamic_cast<juce::ComboBox*>(&c))
+            combo->addKeyListener(&comboTransportKeys);
+        for (auto* child : c.getChildren())
+            listenToCombos(*child);
+    };
+    listenToCombos(*this);
+
+    // Without a tooltip window no tooltip ever shows; owned here so plug-in hosts get one as well.
+    tooltipWindow = std::make_unique<juce::TooltipWindow>(this, 600);
+
+    applyPlaceholderColours();
     resized();
 }
 
 SorvaneAudioProcessorEditor::~SorvaneAudioProcessorEditor()
 {
     stopTimer();
+    std::function<void(juce::Component&)> forgetCombos = [&](juce::Component& c)
+    {
+        if (auto* combo = dynamic_cast<juce::ComboBox*>(&c))
+            combo->removeKeyListener(&comboTransportKeys);
+        for (auto* child : c.getChildren())
+            forgetCombos(*child);
+    };
+    forgetCombos(*this);
+    tooltipWindow.reset();
     setLookAndFeel(nullptr);
 }
 
@@ -218,6 +248,59 @@ juce::Rectangle<int> SorvaneAudioProcessorEditor::getAnimatedVisualBounds() cons
 void SorvaneAudioProcessorEditor::resized()
 {
     applyLayout(currentLayout());
+    fitSeedFont();
+}
+
+void SorvaneAudioProcessorEditor::fitSeedFont()
+{
+    // A ten-digit seed must show whole: condense the digits before making them smaller.
+    auto& seed = mutation.seed;
+    const auto room = (float)(seed.getWidth() - seed.getLeftIndent() - 2 * 2 - 2);
+    auto font = juce::Font(13.0f);
+    const auto natural = font.getStringWidthFloat("8888888888");
+    if (natural > room && room > 0.0f)
+    {
+        const auto scale = room / natural;
+        font = scale >= 0.78f ? font.withHorizontalScale(scale)
+                              : juce::Font(13.0f * scale / 0.78f).withHorizontalScale(0.78f);
+    }
+    seed.applyFontToAllText(font, true);
+}
+
+void SorvaneAudioProcessorEditor::applyPlaceholderColours()
+{
+    // Placeholders are faint by design, but still have to be readable on the themed field.
+    const auto theme = kavix::ui::themeFor(*this);
+    const auto ground = kavix::ui::colourFor(theme, pal::ink);
+    const auto placeholder = [&](juce::TextEditor& editor, const juce::String& text, juce::uint8 alpha)
+    {
+        const auto colour = kavix::ui::legibleTextColour(
+            theme, kavix::ui::colourFor(theme, pal::cream).withAlpha(alpha), ground, 4.5);
+        editor.setTextToShowWhenEmpty(text, colour);
+    };
+    placeholder(presets.search, "SEARCH PRESETS", 0x73);
+    placeholder(mutation.seed, "SEED", 0x66);
+    social.artist.setTextToShowWhenEmpty(
+        "Producer / artist (optional)",
+        kavix::ui::legibleTextColour(theme, juce::Colour(0xFF808080), ground, 4.5));
+}
+
+void SorvaneAudioProcessorEditor::lookAndFeelChanged()
+{
+    juce::AudioProcessorEditor::lookAndFeelChanged();
+    applyPlaceholderColours();
+    repaint();
+}
+
+void SorvaneAudioProcessorEditor::restoreKeyboardFocus()
+{
+    juce::MessageManager::callAsync(
+        [safe = juce::Component::SafePointer<SorvaneAudioProcessorEditor>(this)]
+        {
+            if (safe != nullptr && safe->isShowing() &&
+                juce::Component::getCurrentlyModalComponent() == nullptr)
+                safe->grabKeyboardFocus();
+        });
 }
 
 void SorvaneAudioProcessorEditor::applyLayout(const sorvane::EditorLayout& l)
@@ -346,6 +429,11 @@ void SorvaneAudioProcessorEditor::paint(juce::Graphics& g)
         g.setColour(kavix::ui::colourFor(theme, pal::panelEdge).withAlpha((juce::uint8)0x8C));
         g.drawRoundedRectangle(panel.toFloat().reduced(0.5f), 6.0f, 1.0f);
     }
+}
+
+void SorvaneAudioProcessorEditor::paintOverChildren(juce::Graphics& g)
+{
+    focusRing.paint(g, kavix::ui::colourFor(kavix::ui::themeFor(*this), pal::amber));
 }
 
 //======================================================================================================

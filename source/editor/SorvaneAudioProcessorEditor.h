@@ -4,6 +4,7 @@
 #include "editor/EditorControls.h"
 #include "editor/EditorLayout.h"
 #include "editor/ExportActivity.h"
+#include "editor/KeyboardFocus.h"
 #include "editor/LastDirectoryStore.h"
 #include "editor/MasterEffectFader.h"
 #include "editor/ParameterKnob.h"
@@ -43,7 +44,9 @@ public:
     int getStatusCountdown() const noexcept { return statusCountdown; }
 
     void paint(juce::Graphics&) override;
+    void paintOverChildren(juce::Graphics&) override;
     void resized() override;
+    void lookAndFeelChanged() override;
     bool keyPressed(const juce::KeyPress& key) override;
     bool isInterestedInFileDrag(const juce::StringArray& files) override;
     void filesDropped(const juce::StringArray& files, int x, int y) override;
@@ -110,6 +113,13 @@ public:
     sorvane::editor::MutationControls& getMutationControls() noexcept { return mutation; }
     sorvane::editor::TresselControls& getTresselControls() noexcept { return tressel; }
     kavix::ui::AppearanceSelector* getAppearanceSelector() noexcept { return appearance.get(); }
+    const sorvane::editor::FocusRing& getFocusRing() const noexcept { return focusRing; }
+    juce::TooltipWindow* getTooltipWindow() noexcept { return tooltipWindow.get(); }
+    SorvaneLookAndFeel& getSorvaneLookAndFeel() noexcept { return lookAndFeel; }
+
+    // Gives keyboard focus back to the editor once a dialog or chooser has closed, so the keyboard map
+    // works without a click.
+    void restoreKeyboardFocus();
     knurlkit::juce_utilities::LastDirectoryStore& getDirectoryStore() noexcept { return editorSettings; }
 
 private:
@@ -128,6 +138,8 @@ private:
     void buildLevelRow();
     void buildModeCombos();
     void updateIntensityTexts();
+    void applyPlaceholderColours();
+    void fitSeedFont();
     void applyVisibility();
     sorvane::EditorLayout currentLayout() const;
     void applyLayout(const sorvane::EditorLayout& layout);
@@ -202,6 +214,10 @@ private:
     sorvane::editor::TresselControls tressel;
     sorvane::editor::SocialControls social;
     ExportActivity exportActivity;
+    sorvane::editor::FocusRing focusRing{*this};
+    sorvane::editor::ComboTransportKeys comboTransportKeys{[this](const juce::KeyPress& k)
+                                                           { return keyPressed(k); }};
+    std::unique_ptr<juce::TooltipWindow> tooltipWindow;
 
     std::vector<std::unique_ptr<ParameterKnob>> knobs;
     std::vector<int> knobSections;

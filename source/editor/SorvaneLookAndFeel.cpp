@@ -168,8 +168,7 @@ void SorvaneLookAndFeel::drawLinearSlider(juce::Graphics& g, int x, int y, int w
     g.drawRoundedRectangle(thumb, 3.0f, 1.0f);
 }
 
-void SorvaneLookAndFeel::drawButtonBackground(juce::Graphics& g, juce::Button& button,
-                                              const juce::Colour& backgroundColour,
+void SorvaneLookAndFeel::drawButtonBackground(juce::Graphics& g, juce::Button& button, const juce::Colour&,
                                               bool shouldDrawButtonAsHighlighted, bool shouldDrawButtonAsDown)
 {
     const auto w = (float)button.getWidth();
@@ -183,20 +182,7 @@ void SorvaneLookAndFeel::drawButtonBackground(juce::Graphics& g, juce::Button& b
     const bool enabled = button.isEnabled(); // false as well when an ancestor is disabled
     const bool toggledOn = button.getToggleState();
 
-    juce::Colour base;
-    if (!enabled)
-    {
-        base = themed(palette::metalDark).darker(0.12f);
-    }
-    else
-    {
-        // The button's own colour is themed already when it was set.
-        base = backgroundColour.isTransparent() ? themed(palette::metalDark) : backgroundColour;
-        if (shouldDrawButtonAsDown)
-            base = base.darker(0.24f);
-        else if (shouldDrawButtonAsHighlighted)
-            base = base.brighter(0.08f);
-    }
+    const auto base = buttonFillBase(button, shouldDrawButtonAsHighlighted, shouldDrawButtonAsDown);
 
     if (enabled && (shouldDrawButtonAsHighlighted || toggledOn))
     {
@@ -223,29 +209,210 @@ void SorvaneLookAndFeel::drawButtonBackground(juce::Graphics& g, juce::Button& b
     g.strokePath(outline, juce::PathStrokeType(1.0f));
 }
 
+juce::Colour SorvaneLookAndFeel::buttonFillBase(const juce::Button& button, bool highlighted, bool down) const
+{
+    if (!button.isEnabled()) // false as well when an ancestor is disabled
+        return themed(palette::metalDark).darker(0.12f);
+
+    const auto colourId =
+        button.getToggleState() ? juce::TextButton::buttonOnColourId : juce::TextButton::buttonColourId;
+    // The button's own colour is themed already when it was set.
+    const auto own = button.findColour(colourId);
+    auto base = own.isTransparent() ? themed(palette::metalDark) : own;
+    if (down)
+        base = base.darker(0.24f);
+    else if (highlighted)
+        base = base.brighter(0.08f);
+    return base;
+}
+
+juce::Colour SorvaneLookAndFeel::buttonTextColour(const juce::TextButton& button, bool highlighted) const
+{
+    // Disabled text is meant to recede.
+    if (!button.isEnabled())
+        return themed(palette::cream).withAlpha((juce::uint8)0x47);
+
+    auto colour = button.findColour(button.getToggleState() ? juce::TextButton::textColourOnId
+                                                            : juce::TextButton::textColourOffId);
+    if (highlighted)
+        colour = colour.brighter(0.18f);
+
+    // The text sits at the middle of the body's diagonal gradient, where it is halfway between its ends.
+    const auto font = buttonFont(button);
+    const auto base = buttonFillBase(button, highlighted, false);
+    const auto behindText =
+        base.brighter(highlighted ? 0.22f : 0.1f).interpolatedWith(base.darker(0.3f), 0.5f);
+    return kavix::ui::legibleTextColour(getInterfaceTheme(), colour, behindText,
+                                        kavix::ui::minimumTextContrast(font.getHeight(), font.isBold()));
+}
+
+juce::Font SorvaneLookAndFeel::buttonFont(const juce::TextButton& button)
+{
+    return juce::Font(juce::jlimit(9.5f, 13.0f, 0.31f * (float)button.getHeight()), juce::Font::bold);
+}
+
+juce::Rectangle<int> SorvaneLookAndFeel::buttonTextArea(const juce::TextButton& button)
+{
+    return {9, 2, button.getWidth() - 18, button.getHeight() - 4};
+}
+
 void SorvaneLookAndFeel::drawButtonText(juce::Graphics& g, juce::TextButton& button,
                                         bool shouldDrawButtonAsHighlighted, bool shouldDrawButtonAsDown)
 {
-    const auto fontHeight = juce::jlimit(9.5f, 13.0f, 0.31f * (float)button.getHeight());
-    g.setFont(juce::Font(fontHeight, juce::Font::bold));
+    g.setFont(buttonFont(button));
+    g.setColour(buttonTextColour(button, shouldDrawButtonAsHighlighted));
 
-    juce::Colour colour;
-    if (!button.isEnabled())
-    {
-        colour = themed(palette::cream).withAlpha((juce::uint8)0x47);
-    }
-    else
-    {
-        colour = button.findColour(button.getToggleState() ? juce::TextButton::textColourOnId
-                                                           : juce::TextButton::textColourOffId);
-        if (shouldDrawButtonAsHighlighted)
-            colour = colour.brighter(0.18f);
-    }
-    g.setColour(colour);
-
-    auto area = juce::Rectangle<int>(9, 2, button.getWidth() - 18, button.getHeight() - 4);
+    auto area = buttonTextArea(button);
     if (shouldDrawButtonAsDown)
         area = area.translated(0, 1);
 
-    g.drawFittedText(button.getButtonText().toUpperCase(), area, juce::Justification::centred, 1, 0.86f);
+    g.drawFittedText(button.getButtonText().toUpperCase(), area, juce::Justification::centred, 1,
+                     buttonMinimumHorizontalScale);
+}
+
+//======================================================================================================
+namespace
+{
+const juce::Identifier backdropProperty{"kavix.backdrop"};
+}
+
+void SorvaneLookAndFeel::setBackdrop(juce::Component& component, juce::Colour originalColour)
+{
+    component.getProperties().set(backdropProperty,
+                                  juce::String::toHexString((juce::uint32)originalColour.getARGB()));
+}
+
+juce::Colour SorvaneLookAndFeel::backdropFor(const juce::Component& component) const
+{
+    if (auto* label = dynamic_cast<const juce::Label*>(&component))
+    {
+        const auto own = label->findColour(juce::Label::backgroundColourId);
+        if (own.isOpaque())
+            return own;
+    }
+
+    for (auto* c = component.getParentComponent(); c != nullptr; c = c->getParentComponent())
+    {
+        if (auto* combo = dynamic_cast<const juce::ComboBox*>(c))
+            return combo->findColour(juce::ComboBox::backgroundColourId);
+        if (auto* slider = dynamic_cast<const juce::Slider*>(c))
+            return slider->findColour(juce::Slider::textBoxBackgroundColourId);
+        break;
+    }
+
+    for (auto* c = &component; c != nullptr; c = c->getParentComponent())
+        if (const auto* stored = c->getProperties().getVarPointer(backdropProperty))
+            return themed(juce::Colour((juce::uint32)stored->toString().getHexValue64()));
+
+    return themed(palette::ink);
+}
+
+juce::Colour SorvaneLookAndFeel::labelTextColour(const juce::Label& label) const
+{
+    auto colour = label.findColour(juce::Label::textColourId);
+    if (!label.isEnabled())
+        return colour.withMultipliedAlpha(0.5f);
+
+    const auto font = const_cast<SorvaneLookAndFeel*>(this)->getLabelFont(const_cast<juce::Label&>(label));
+    return kavix::ui::legibleTextColour(getInterfaceTheme(), colour, backdropFor(label),
+                                        kavix::ui::minimumTextContrast(font.getHeight(), font.isBold()));
+}
+
+void SorvaneLookAndFeel::drawLabel(juce::Graphics& g, juce::Label& label)
+{
+    g.fillAll(label.findColour(juce::Label::backgroundColourId));
+
+    const auto outline = label.findColour(juce::Label::outlineColourId);
+    if (!label.isBeingEdited())
+    {
+        const auto font = getLabelFont(label);
+        g.setColour(labelTextColour(label));
+        g.setFont(font);
+
+        const auto textArea = getLabelBorderSize(label).subtractedFrom(label.getLocalBounds());
+        g.drawFittedText(label.getText(), textArea, label.getJustificationType(),
+                         juce::jmax(1, (int)((float)textArea.getHeight() / font.getHeight())),
+                         label.getMinimumHorizontalScale());
+        g.setColour(outline.withMultipliedAlpha(label.isEnabled() ? 1.0f : 0.5f));
+    }
+    else
+    {
+        g.setColour(outline);
+    }
+    g.drawRect(label.getLocalBounds());
+}
+
+juce::Font SorvaneLookAndFeel::toggleFont(const juce::ToggleButton& button)
+{
+    return juce::Font(juce::jmin(13.0f, (float)button.getHeight() * 0.7f));
+}
+
+juce::Rectangle<int> SorvaneLookAndFeel::toggleTextArea(const juce::ToggleButton& button)
+{
+    const auto tickWidth = toggleFont(button).getHeight() * 1.1f;
+    return button.getLocalBounds().withTrimmedLeft(juce::roundToInt(tickWidth) + 8).withTrimmedRight(2);
+}
+
+juce::Colour SorvaneLookAndFeel::toggleTextColour(const juce::ToggleButton& button) const
+{
+    const auto colour = button.findColour(juce::ToggleButton::textColourId);
+    if (!button.isEnabled())
+        return colour.withMultipliedAlpha(0.5f);
+    const auto font = toggleFont(button);
+    return kavix::ui::legibleTextColour(getInterfaceTheme(), colour, backdropFor(button),
+                                        kavix::ui::minimumTextContrast(font.getHeight(), font.isBold()));
+}
+
+void SorvaneLookAndFeel::drawToggleButton(juce::Graphics& g, juce::ToggleButton& button,
+                                          bool shouldDrawButtonAsHighlighted, bool shouldDrawButtonAsDown)
+{
+    const auto font = toggleFont(button);
+    const auto tickWidth = font.getHeight() * 1.1f;
+    drawTickBox(g, button, 4.0f, ((float)button.getHeight() - tickWidth) * 0.5f, tickWidth, tickWidth,
+                button.getToggleState(), button.isEnabled(), shouldDrawButtonAsHighlighted,
+                shouldDrawButtonAsDown);
+
+    g.setColour(toggleTextColour(button));
+    g.setFont(font);
+    g.drawFittedText(button.getButtonText(), toggleTextArea(button), juce::Justification::centredLeft, 1,
+                     1.0f);
+}
+
+juce::Font SorvaneLookAndFeel::getComboBoxFont(juce::ComboBox& box)
+{
+    // Every choice has to show whole, so a narrow box gets a smaller font rather than a clipped item.
+    auto font = juce::Font(juce::jlimit(11.0f, 14.0f, (float)box.getHeight() * 0.46f));
+    auto widest = font.getStringWidthFloat(box.getTextWhenNothingSelected());
+    for (int i = 0; i < box.getNumItems(); ++i)
+        widest = juce::jmax(widest, font.getStringWidthFloat(box.getItemText(i)));
+
+    const auto room = (float)(box.getWidth() - comboArrowWidth - 2 - comboTextBorder.getLeftAndRight());
+    if (widest > room && room > 0.0f)
+        font.setHeight(juce::jmax(8.0f, font.getHeight() * room / widest - 0.05f));
+    return font;
+}
+
+void SorvaneLookAndFeel::positionComboBoxText(juce::ComboBox& box, juce::Label& label)
+{
+    label.setBorderSize(comboTextBorder);
+    label.setBounds(1, 1, juce::jmax(0, box.getWidth() - comboArrowWidth - 2), box.getHeight() - 2);
+    label.setFont(getComboBoxFont(box));
+}
+
+void SorvaneLookAndFeel::drawComboBox(juce::Graphics& g, int width, int height, bool, int, int, int, int,
+                                      juce::ComboBox& box)
+{
+    const auto bounds = juce::Rectangle<int>(0, 0, width, height).toFloat();
+    g.setColour(box.findColour(juce::ComboBox::backgroundColourId));
+    g.fillRoundedRectangle(bounds, 3.0f);
+    g.setColour(box.findColour(juce::ComboBox::outlineColourId));
+    g.drawRoundedRectangle(bounds.reduced(0.5f), 3.0f, 1.0f);
+
+    const juce::Rectangle<float> arrow((float)(width - comboArrowWidth), 0.0f, 16.0f, (float)height);
+    juce::Path path;
+    path.startNewSubPath(arrow.getX() + 3.0f, arrow.getCentreY() - 2.0f);
+    path.lineTo(arrow.getCentreX(), arrow.getCentreY() + 3.0f);
+    path.lineTo(arrow.getRight() - 3.0f, arrow.getCentreY() - 2.0f);
+    g.setColour(box.findColour(juce::ComboBox::arrowColourId).withAlpha(box.isEnabled() ? 0.9f : 0.2f));
+    g.strokePath(path, juce::PathStrokeType(2.0f));
 }

@@ -25,6 +25,35 @@ public:
     void drawButtonText(juce::Graphics&, juce::TextButton&, bool shouldDrawButtonAsHighlighted,
                         bool shouldDrawButtonAsDown) override;
 
+    void drawLabel(juce::Graphics&, juce::Label&) override;
+    void drawToggleButton(juce::Graphics&, juce::ToggleButton&, bool shouldDrawButtonAsHighlighted,
+                          bool shouldDrawButtonAsDown) override;
+    void drawComboBox(juce::Graphics&, int width, int height, bool isButtonDown, int buttonX, int buttonY,
+                      int buttonW, int buttonH, juce::ComboBox&) override;
+    juce::Font getComboBoxFont(juce::ComboBox&) override;
+    void positionComboBoxText(juce::ComboBox&, juce::Label&) override;
+
+    // What the drawing routines use, public so that layout and contrast checks see the same values.
+    static juce::Font buttonFont(const juce::TextButton&);
+    static juce::Rectangle<int> buttonTextArea(const juce::TextButton&);
+    static constexpr float buttonMinimumHorizontalScale = 0.86f;
+    static juce::Font toggleFont(const juce::ToggleButton&);
+    static juce::Rectangle<int> toggleTextArea(const juce::ToggleButton&);
+    static constexpr int comboArrowWidth = 22;
+    inline static const juce::BorderSize<int> comboTextBorder{1, 5, 1, 2};
+
+    // The colour a button's body is filled from, and the text colour drawn on it.
+    juce::Colour buttonFillBase(const juce::Button&, bool highlighted, bool down) const;
+    juce::Colour buttonTextColour(const juce::TextButton&, bool highlighted) const;
+    // The colour behind a label or toggle: its own opaque background, its combo box or slider text box,
+    // else the nearest backdrop recorded with setBackdrop (the editor's background when none is).
+    juce::Colour backdropFor(const juce::Component&) const;
+    juce::Colour labelTextColour(const juce::Label&) const;
+    juce::Colour toggleTextColour(const juce::ToggleButton&) const;
+
+    // Records the Original palette colour painted behind a component and its children.
+    static void setBackdrop(juce::Component&, juce::Colour originalColour);
+
 private:
     juce::Colour themed(juce::Colour paletteColour) const;
 

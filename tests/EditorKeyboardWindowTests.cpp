@@ -1,0 +1,89 @@
+// Keyboard behaviour that needs a real window: keys arrive through the window's peer, the way a person's
+// key presses do.
+#include "EditorTestSupport.h"
+#include "editor/SorvaneAudioProcessorEditor.h"
+#include "processor/SorvaneAudioProcessor.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+struct EditorOnScreen : ::testing::Test
+{
+    EditorOnScreen()
+    {
+        juce::AudioProcessor::setTypeOfNextNewPlugin(juce::AudioProcessor::wrapperType_Standalone);
+        processor = std::make_unique<SorvaneAudioProcessor>();
+        juce::AudioProcessor::setTypeOfNextNewPlugin(juce::AudioProcessor::wrapperType_Undefined);
+        editor = std::make_unique<SorvaneAudioProcessorEditor>(*processor);
+        editor->setVisible(true);
+        editor->addToDesktop(juce::ComponentPeer::windowHasTitleBar);
+        editor->toFront(true);
+        pump(200);
+    }
+    ~EditorOnScreen() override
+    {
+        editor = nullptr;
+        processor = nullptr;
+    }
+
+    static void pump(int ms = 50) { juce::MessageManager::getInstance()->runDispatchLoopUntil(ms); }
+
+    bool press(const juce::KeyPress& key) { return editor->getPeer()->handleKeyPress(key); }
+
+    sorvane::test::ScopedTemporaryHome home;
+    std::unique_ptr<SorvaneAudioProcessor> processor;
+    std::unique_ptr<SorvaneAudioProcessorEditor> editor;
+};
+} // namespace
+
+TEST_F(EditorOnScreen, ArrowsSeekFromAFocusedComboInsteadOfChangingIt)
+{
+    auto& combo = *dynamic_cast<juce::ComboBox*>(editor->findChildWithID("tresselPersonality"));
+    ASSERT_TRUE(combo.isShowing());
+    combo.grabKeyboardFocus();
+    pump();
+    ASSERT_TRUE(combo.hasKeyboardFocus(true));
+    const auto item = combo.getSelectedId();
+
+    EXPECT_TRUE(press(juce::KeyPress(juce::KeyPress::rightKey)));
+    EXPECT_EQ(editor->getStatusMessage(), "SEEK +5% / EQUAL-POWER FADE");
+    EXPECT_EQ(combo.getSelectedId(), item);
+
+    editor->setStatusMessage({}, 0);
+    EXPECT_TRUE(press(juce::KeyPress(juce::KeyPress::downKey)));
+    EXPECT_NE(combo.getSelectedId(), item) << "Down still chooses the next item";
+    EXPECT_TRUE(editor->getStatusMessage().isEmpty() || !editor->getStatusMessage().startsWith("SEEK"));
+}
+
+TEST_F(EditorOnScreen, FocusComesBackToTheEditorWhenADialogCloses)
+{
+    auto& mode = *editor->findChildWithID("interfaceMode");
+    mode.grabKeyboardFocus();
+    pump();
+
+    juce::AlertWindow::showMessageBoxAsync(
+        juce::MessageBoxIconType::InfoIcon, "A dialog", "Closes soon", {}, nullptr,
+        juce::ModalCallbackFunction::create([this](int) { editor->restoreKeyboardFocus(); }));
+    pump(200);
+    auto* modal = juce::Component::getCurrentlyModalComponent();
+    ASSERT_NE(modal, nullptr);
+    EXPECT_FALSE(editor->hasKeyboardFocus(true));
+    modal->exitModalState(0);
+    pump(300);
+
+    EXPECT_TRUE(editor->hasKeyboardFocus(false)) << "the keyboard map works without a click";
+    EXPECT_TRUE(press(juce::KeyPress(juce::KeyPress::leftKey)));
+    EXPECT_EQ(editor->getStatusMessage(), "SEEK -5% / EQUAL-POWER FADE");
+}
+
+TEST_F(EditorOnScreen, TooltipsShowOverTheWindow)
+{
+    auto* tips = editor->getTooltipWindow();
+    ASSERT_NE(tips, nullptr);
+    auto& generate = editor->getTresselControls().generate;
+    tips->displayTip(editor->localPointToGlobal(generate.getBounds().getCentre()), generate.getTooltip());
+    pump(100);
+    EXPECT_TRUE(tips->isVisible());
+    EXPECT_TRUE(editor->getLocalBounds().intersects(tips->getBounds()));
+}
