@@ -122,12 +122,12 @@ bool ParameterKnob::enterTuningText(const juce::String& text)
     }
     else
     {
-        const auto accepted = juce::String(juce::roundToInt(range.start)) + "-" +
+        const auto acceptedRange = juce::String(juce::roundToInt(range.start)) + "-" +
                               juce::String(juce::roundToInt(range.end)) + " Hz";
-        valueLabel.setTooltip("Enter a note or Hz within " + accepted + ".");
+        valueLabel.setTooltip("Enter a note or Hz within " + acceptedRange + ".");
         if (onEntryRejected)
             onEntryRejected((nameLabel.getText() + ": \"" + text.trim() +
-                             "\" NOT ACCEPTED / ENTER A NOTE OR HZ WITHIN " + accepted)
+                             "\" NOT ACCEPTED / ENTER A NOTE OR HZ WITHIN " + acceptedRange)
                                 .toUpperCase());
     }
 
