@@ -1,7 +1,8 @@
 #include "app/SorvaneStandaloneApp.h"
 
+#include "app/AppCommandLine.h"
 #include "app/AudioDevicePreference.h"
-#include "app/ReleaseCommandLine.h"
+#include "editor/SorvaneAudioProcessorEditor.h"
 
 #include <iostream>
 
@@ -47,18 +48,52 @@ SorvaneStandaloneApp::SorvaneStandaloneApp()
 
 SorvaneStandaloneApp::~SorvaneStandaloneApp() = default;
 
+bool SorvaneStandaloneApp::moreThanOneInstanceAllowed()
+{
+    // A help or version request only prints; it must not hand itself to a running instance.
+    return sorvane::parseAppCommandLine(getCommandLineParameters(), juce::File::getCurrentWorkingDirectory())
+        .isInformationRequest();
+}
+
 void SorvaneStandaloneApp::forwardCommandLineToRunningInstance()
 {
     juce::String error;
-    const auto message = getApplicationName() + "/" + getCommandLineParameters();
+    const auto message = getApplicationName() + "/" +
+                         sorvane::commandLineForRunningInstance(getCommandLineParameters(),
+                                                                juce::File::getCurrentWorkingDirectory());
     if (!knurlkit::SingleInstanceChannel::sendToRunningInstance(instanceChannelName(), message,
                                                                 forwardTimeoutMs, error))
+    {
         reportFailure(error);
+        setApplicationReturnValue(1);
+        return;
+    }
+    std::cout << JucePlugin_Name << " is already running; handed over to the running instance." << std::endl;
+}
+
+void SorvaneStandaloneApp::openSourceFile(const juce::File& file)
+{
+    // The same preflight and load as a dropped file, so limits and failures read the same.
+    if (window != nullptr)
+        if (auto* editor = dynamic_cast<SorvaneAudioProcessorEditor*>(window->findEditor()))
+            editor->loadSampleWithPreflight(file);
 }
 
 void SorvaneStandaloneApp::initialise(const juce::String& commandLine)
 {
     initialiseStarted = true;
+
+    const auto command = sorvane::parseAppCommandLine(commandLine, juce::File::getCurrentWorkingDirectory());
+    if (command.isInformationRequest())
+    {
+        std::cout << (command.helpRequested ? sorvane::usageText() : sorvane::versionText() + "\n")
+                  << std::flush;
+        quitWithExitCode(0);
+        return;
+    }
+
+    for (const auto& option : command.unknownOptions)
+        reportFailure("Ignoring the unknown option " + option + " (see --help).");
 
     quitSignalWatcher = std::make_unique<knurlkit::QuitSignalWatcher>(
         []
@@ -81,11 +116,9 @@ void SorvaneStandaloneApp::initialise(const juce::String& commandLine)
             reportFailure(error);
     }
 
-    const auto options =
-        sorvane::parseReleaseCommandLine(commandLine, juce::File::getCurrentWorkingDirectory());
-    smokeReportFile = options.smokeReportFile;
-    instanceOwnerReportFile = options.instanceOwnerReportFile;
-    workflowReportFile = options.workflowReportFile;
+    smokeReportFile = command.release.smokeReportFile;
+    instanceOwnerReportFile = command.release.instanceOwnerReportFile;
+    workflowReportFile = command.release.workflowReportFile;
 
     // Without an X server JUCE would crash creating the window; a release script gets a report
     // and exit code 1 instead.
@@ -115,6 +148,9 @@ void SorvaneStandaloneApp::initialise(const juce::String& commandLine)
                                                                     juce::Colour(0xff000000), settings, false,
                                                                     juce::String(), nullptr, outputsOnly);
     window->setVisible(true);
+
+    if (command.sourceFile != juce::File())
+        openSourceFile(command.sourceFile);
 
     if (instanceOwnerReportFile != juce::File())
     {
@@ -158,7 +194,7 @@ void SorvaneStandaloneApp::shutdown()
     quitSignalWatcher.reset();
 }
 
-void SorvaneStandaloneApp::anotherInstanceStarted(const juce::String&)
+void SorvaneStandaloneApp::anotherInstanceStarted(const juce::String& commandLine)
 {
     if (window != nullptr)
     {
@@ -167,6 +203,11 @@ void SorvaneStandaloneApp::anotherInstanceStarted(const juce::String&)
             window->setMinimised(false);
         window->toFront(true);
     }
+
+    // The second launch sent absolute paths; our own working directory does not matter.
+    const auto command = sorvane::parseAppCommandLine(commandLine, juce::File::getCurrentWorkingDirectory());
+    if (command.sourceFile != juce::File())
+        openSourceFile(command.sourceFile);
 
     if (instanceOwnerReportFile != juce::File() && !finalReportWritten)
     {

@@ -19,7 +19,7 @@ public:
 
     const juce::String getApplicationName() override { return JucePlugin_Name; }
     const juce::String getApplicationVersion() override { return JucePlugin_VersionString; }
-    bool moreThanOneInstanceAllowed() override { return false; }
+    bool moreThanOneInstanceAllowed() override;
 
     void initialise(const juce::String& commandLine) override;
     void shutdown() override;
@@ -34,6 +34,7 @@ private:
     bool writeSmokeReport();
     void quitWithExitCode(int exitCode);
     void forwardCommandLineToRunningInstance();
+    void openSourceFile(const juce::File& file);
 
     juce::ApplicationProperties applicationProperties;
     std::unique_ptr<knurlkit::StandaloneFullscreenWindow> window;

@@ -111,6 +111,14 @@ void SorvaneAudioProcessor::getStateInformation(juce::MemoryBlock& destData)
 {
     destData.reset();
     auto state = captureParameterSnapshot();
+    // Only the source published now is recorded, never one a restored state merely named.
+    state.removeProperty("samplePath", nullptr);
+    state.removeProperty("sampleName", nullptr);
+    if (const auto sample = sources.getCurrentSample())
+    {
+        state.setProperty("samplePath", sample->path, nullptr);
+        state.setProperty("sampleName", sample->name, nullptr);
+    }
     if (const auto session = tresselSessionForHost(); session.isValid())
         state.appendChild(session, nullptr);
     if (auto xml = state.createXml())

@@ -3,10 +3,12 @@ stand-alone app with its own home folder, and a look at the app's machine-wide i
 
 Every process started here is ended by its own PID and waited for, so nothing is left behind.
 Run as a program, it starts an X server, runs the given command on it and ends the server:
-    python3 harness.py --xvfb -- COMMAND [ARGS...]
+    python3 harness.py --xvfb [--screen=WIDTHxHEIGHTxDEPTH] -- COMMAND [ARGS...]
 """
 
 import contextlib
+import ctypes
+import ctypes.util
 import fcntl
 import os
 import select
@@ -60,7 +62,9 @@ class Xvfb:
         read_fd, write_fd = os.pipe()
         try:
             self.proc = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen, "-nolisten", "tcp"],
+                # -noreset keeps root-window properties a test sets after its own client disconnects.
+                ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen, "-nolisten", "tcp",
+                 "-noreset"],
                 pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             os.close(write_fd)
             write_fd = None
@@ -87,6 +91,86 @@ class Xvfb:
 
     def __exit__(self, *exc):
         stop_process(self.proc)
+
+
+class XClient:
+    """A few Xlib calls through ctypes: a desktop's root-window hints and the geometry of a window, read
+    from the X server itself rather than from the app."""
+
+    def __init__(self, display):
+        self.x = ctypes.CDLL(ctypes.util.find_library("X11"))
+        x = self.x
+        x.XOpenDisplay.restype = ctypes.c_void_p
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        x.XDefaultRootWindow.restype = ctypes.c_ulong
+        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        x.XInternAtom.restype = ctypes.c_ulong
+        x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        x.XChangeProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong,
+                                      ctypes.c_int, ctypes.c_int, ctypes.c_void_p, ctypes.c_int]
+        x.XFlush.argtypes = [ctypes.c_void_p]
+        x.XQueryTree.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
+                                 ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.POINTER(ctypes.c_ulong)),
+                                 ctypes.POINTER(ctypes.c_uint)]
+        x.XGetWindowProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_long,
+                                         ctypes.c_long, ctypes.c_int, ctypes.c_ulong,
+                                         ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.c_int),
+                                         ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.c_ulong),
+                                         ctypes.POINTER(ctypes.c_void_p)]
+        x.XFree.argtypes = [ctypes.c_void_p]
+        x.XGetGeometry.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong)] + \
+            [ctypes.POINTER(ctypes.c_int)] * 2 + [ctypes.POINTER(ctypes.c_uint)] * 4
+        self.display = x.XOpenDisplay(display.encode())
+        if not self.display:
+            raise RuntimeError("cannot open X display " + display)
+        self.root = x.XDefaultRootWindow(self.display)
+
+    def close(self):
+        self.x.XCloseDisplay(self.display)
+
+    def set_root_cardinals(self, name, values):
+        data = (ctypes.c_long * len(values))(*values)
+        cardinal = 6  # XA_CARDINAL
+        self.x.XChangeProperty(self.display, self.root, self.x.XInternAtom(self.display, name.encode(), 0),
+                               cardinal, 32, 0, data, len(values))
+        self.x.XFlush(self.display)
+
+    def window_name(self, window):
+        """WM_NAME, which JUCE writes as UTF8_STRING (so XFetchName does not read it)."""
+        kind, fmt = ctypes.c_ulong(), ctypes.c_int()
+        count, left, data = ctypes.c_ulong(), ctypes.c_ulong(), ctypes.c_void_p()
+        atom = self.x.XInternAtom(self.display, b"WM_NAME", 0)
+        any_type = 0
+        if self.x.XGetWindowProperty(self.display, window, atom, 0, 1024, 0, any_type, ctypes.byref(kind),
+                                     ctypes.byref(fmt), ctypes.byref(count), ctypes.byref(left),
+                                     ctypes.byref(data)) != 0 or not data.value:
+            return None
+        try:
+            return ctypes.string_at(data.value, count.value).decode(errors="replace") if fmt.value == 8 else None
+        finally:
+            self.x.XFree(data)
+
+    def top_level_windows(self):
+        """{name: (x, y, width, height)} of the root's named children, in physical pixels."""
+        root, parent = ctypes.c_ulong(), ctypes.c_ulong()
+        children, count = ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
+        if not self.x.XQueryTree(self.display, self.root, ctypes.byref(root), ctypes.byref(parent),
+                                 ctypes.byref(children), ctypes.byref(count)):
+            return {}
+        windows = {}
+        try:
+            for i in range(count.value):
+                title = self.window_name(children[i])
+                if title:
+                    geometry = [ctypes.c_int(), ctypes.c_int()] + [ctypes.c_uint() for _ in range(4)]
+                    self.x.XGetGeometry(self.display, children[i], ctypes.byref(root),
+                                        *[ctypes.byref(v) for v in geometry])
+                    windows[title] = tuple(v.value for v in geometry[:4])
+        finally:
+            if children:
+                self.x.XFree(children)
+        return windows
 
 
 def display_without_server():
@@ -176,9 +260,10 @@ def caught_signals(pid):
 class StandaloneApp:
     """One run of the stand-alone binary with its own home folder and log files."""
 
-    def __init__(self, binary, home, display, args=(), jack_server=None, name="app"):
+    def __init__(self, binary, home, display, args=(), jack_server=None, name="app", cwd=None):
         self.binary = binary
         self.home = home
+        self.cwd = cwd or home
         self.args = list(args)
         self.env = dict(os.environ)
         for key in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XAUTHORITY"):
@@ -203,7 +288,7 @@ class StandaloneApp:
         with open(self.stdout_path, "w") as out, open(self.stderr_path, "w") as err:
             self.started = time.monotonic()
             self.proc = subprocess.Popen([self.binary, *self.args], env=self.env, stdout=out, stderr=err,
-                                         cwd=self.home)
+                                         cwd=self.cwd)
         return self
 
     def wait(self, timeout):
@@ -219,6 +304,10 @@ class StandaloneApp:
         with open(self.stderr_path, errors="replace") as f:
             return f.read()
 
+    def stdout_text(self):
+        with open(self.stdout_path, errors="replace") as f:
+            return f.read()
+
     def settings_path(self):
         return os.path.join(self.home, ".config", APP_NAME, APP_NAME + ".settings")
 
@@ -230,11 +319,36 @@ class StandaloneApp:
             values[value.get("name")] = children[0] if children else value.get("val")
         return values
 
+    def write_settings(self, values):
+        """Writes the settings file before a start, as an earlier run would have left it."""
+        os.makedirs(os.path.dirname(self.settings_path()), exist_ok=True)
+        root = ElementTree.Element("PROPERTIES")
+        for key, value in values.items():
+            ElementTree.SubElement(root, "VALUE", name=key, val=str(value))
+        ElementTree.ElementTree(root).write(self.settings_path(), encoding="UTF-8", xml_declaration=True)
+
     def __enter__(self):
         return self.start()
 
     def __exit__(self, *exc):
         stop_process(self.proc, signal.SIGKILL)
+
+
+JUCE_BASE64 = ".ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+"
+
+
+def processor_state(settings):
+    """The processor's state tree saved as "filterState": JUCE's own base64 ("size.chars", 6 bits a
+    character, least significant first) around its binary XML wrapper ("VC2!", length, text)."""
+    size, _, chars = settings["filterState"].partition(".")
+    value = 0
+    for i, c in enumerate(chars):
+        value |= JUCE_BASE64.index(c) << (6 * i)
+    blob = value.to_bytes(max(int(size), (value.bit_length() + 7) // 8), "little")[:int(size)]
+    if blob[:4] != b"VC2!":
+        raise ValueError("not a JUCE binary XML wrapper")
+    length = struct.unpack("<I", blob[4:8])[0]
+    return ElementTree.fromstring(blob[8:8 + length].rstrip(b"\0"))
 
 
 @contextlib.contextmanager
@@ -253,8 +367,12 @@ def exit_cleanly_on_sigterm():
 
 def main(argv):
     exit_cleanly_on_sigterm()
+    screen = None
+    if len(argv) >= 2 and argv[0] == "--xvfb" and argv[1].startswith("--screen="):
+        screen = argv[1].partition("=")[2]
+        argv = argv[:1] + argv[2:]
     if len(argv) >= 3 and argv[0] == "--xvfb" and argv[1] == "--":
-        with Xvfb() as x:
+        with Xvfb(*([screen] if screen else [])) as x:
             env = dict(os.environ, DISPLAY=x.display)
             env.pop("XAUTHORITY", None)
             proc = subprocess.Popen(argv[2:], env=env)

@@ -5,11 +5,15 @@ matters, a private JACK server), each run with a temporary home folder.
 """
 
 import json
+import math
 import os
 import signal
+import struct
+import subprocess
 import sys
 import time
 import unittest
+import wave
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
@@ -21,18 +25,29 @@ SMOKE_KEYS = ["schemaVersion", "product", "version", "windowVisible", "processor
 INSTANCE_KEYS = ["schemaVersion", "product", "version", "policy", "ownerReady", "anotherInstanceObserved",
                  "existingWindowFocused", "final", "pass"]
 
-
 def read_report(path):
     with open(path, "rb") as f:
         raw = f.read()
     return raw, json.loads(raw.decode("utf-8"), object_pairs_hook=list)
 
+def write_tone(path, seconds=0.5, rate=48000):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with wave.open(path, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(rate)
+        w.writeframes(b"".join(struct.pack("<h", int(12000 * math.sin(2 * math.pi * 440 * i / rate)))
+                               for i in range(int(seconds * rate))))
+    return path
+
+HANDOVER_SENTENCE = "Sorvane is already running; handed over to the running instance."
 
 def types_of(pairs):
     return [(key, type(value).__name__) for key, value in pairs]
 
+class AppTestCase(unittest.TestCase):
+    """A temporary home and a private X server for each test; the app's instance lock is free first."""
 
-class StandaloneAppTests(unittest.TestCase):
     def setUp(self):
         self.home_context = harness.temporary_home()
         self.home = self.home_context.__enter__()
@@ -41,10 +56,20 @@ class StandaloneAppTests(unittest.TestCase):
         self.addCleanup(self.x.__exit__, None, None, None)
         harness.wait_for_no_running_instance()
 
-    def app(self, *args, name="app", jack=None, display=None):
-        app = harness.StandaloneApp(APP, self.home, display or self.x.display, args, jack_server=jack, name=name)
+    def app(self, *args, name="app", jack=None, display=None, cwd=None, settings=None):
+        app = harness.StandaloneApp(APP, self.home, display or self.x.display, args, jack_server=jack, name=name,
+                                    cwd=cwd)
         self.addCleanup(app.__exit__, None, None, None)
+        if settings is not None:
+            app.write_settings(settings)
         return app.start()
+
+    def quit_and_read_state(self, app):
+        """SIGINT goes through the normal quit, which saves the processor state."""
+        self.wait_for_signal_handlers(app)
+        app.proc.send_signal(signal.SIGINT)
+        self.assert_exit(app, 0, 15)
+        return harness.processor_state(self.assert_quit_through_shutdown(app))
 
     def assert_exit(self, app, expected, timeout):
         code = app.wait(timeout)
@@ -72,7 +97,7 @@ class StandaloneAppTests(unittest.TestCase):
         self.assertTrue(ready)
         self.assertEqual(harness.instance_lock_holder(), app.pid, "the app does not own the instance lock")
 
-    # -------------------------------------------------------------------------------------------
+class StandaloneAppTests(AppTestCase):
     def test_smoke_report_in_any_letter_case(self):
         spellings = [
             ("--release-smoke-report=", "reports/smoke.json"),
@@ -214,6 +239,140 @@ class StandaloneAppTests(unittest.TestCase):
         self.assertIn("release workflow is not part of this build", app.stderr_text())
         self.assertFalse(os.path.exists(report))
 
+class CommandLineTests(AppTestCase):
+    def test_help_and_version_print_and_exit_without_a_display(self):
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY")}
+        env["HOME"] = self.home
+        cases = [
+            (["--version"], "Sorvane 2.13.3\n"),
+            (["-v"], "Sorvane 2.13.3\n"),
+            (["--help"], None),
+            (["-h", "some.wav"], None),
+            (["--version", "--release-smoke-report=" + os.path.join(self.home, "never.json")], "Sorvane 2.13.3\n"),
+        ]
+        for args, expected in cases:
+            with self.subTest(args=args):
+                done = subprocess.run([APP, *args], env=env, cwd=self.home, capture_output=True, text=True,
+                                      timeout=20)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                if expected is not None:
+                    self.assertEqual(done.stdout, expected)
+                else:
+                    self.assertTrue(done.stdout.startswith("Usage: Sorvane [options] [audio file]\n"), done.stdout)
+                    for option in ("--help", "--version", "--release-smoke-report=FILE"):
+                        self.assertIn(option, done.stdout)
+                self.assertNotIn("display", done.stderr.lower())
+        # Nothing was started: no settings, no report.
+        self.assertFalse(os.path.exists(os.path.join(self.home, ".config", "Sorvane")))
+        self.assertFalse(os.path.exists(os.path.join(self.home, "never.json")))
+
+    def test_version_leaves_a_running_instance_alone(self):
+        report = os.path.join(self.home, "owner.json")
+        owner = self.app("--release-instance-owner-report=" + report, name="owner")
+        self.assertTrue(harness.wait_until(lambda: os.path.exists(report) or owner.proc.poll() is not None, 15))
+        self.assertIsNone(owner.proc.poll(), owner.stderr_text())
+
+        version = self.app("--version", name="version")
+        self.assert_exit(version, 0, 10)
+        self.assertEqual(version.stdout_text(), "Sorvane 2.13.3\n")
+
+        # A hand-over would have made the owner write its final report and quit at once.
+        time.sleep(1.0)
+        self.assertIsNone(owner.proc.poll(), "the owner quit: " + owner.stderr_text())
+        self.assertEqual(harness.instance_lock_holder(), owner.pid)
+        self.assertIs(dict(read_report(report)[1])["anotherInstanceObserved"], False)
+
+    def test_a_file_argument_is_loaded_as_the_source(self):
+        tone = write_tone(os.path.join(self.home, "sounds here", "tone.wav"))
+        # Given relative to the working directory, as a shell user types it.
+        app = self.app(os.path.join("sounds here", "tone.wav"))
+        time.sleep(3.0)
+        state = self.quit_and_read_state(app)
+        self.assertEqual(state.get("samplePath"), tone)
+        self.assertEqual(state.get("sampleName"), "tone.wav")
+
+    def test_without_a_file_no_source_is_recorded(self):
+        state = self.quit_and_read_state(self.app())
+        self.assertIsNone(state.get("samplePath"))
+
+    def test_a_second_launch_hands_its_file_to_the_running_instance(self):
+        owner = self.app(name="owner")
+        self.wait_for_signal_handlers(owner)
+
+        elsewhere = os.path.join(self.home, "elsewhere")
+        tone = write_tone(os.path.join(elsewhere, "second tone.wav"))
+        second = self.app("second tone.wav", name="second", cwd=elsewhere)
+        self.assert_exit(second, 0, 10)
+        self.assertEqual(second.stdout_text().strip(), HANDOVER_SENTENCE)
+        self.assertIsNone(owner.proc.poll(), "the owner ended: " + owner.stderr_text())
+
+        time.sleep(3.0)
+        state = self.quit_and_read_state(owner)
+        self.assertEqual(state.get("samplePath"), tone)
+
+class WindowFitTests(unittest.TestCase):
+    """The first window on screens of several sizes, measured by the X server."""
+
+    MIN_WINDOW = (1100 + 8, 700 + 26 + 8)  # the editor's minimum, its 26-px title bar and 4-px borders
+
+    def run_app(self, screen, settings, work_area=None):
+        with harness.temporary_home() as home, harness.Xvfb(screen) as x:
+            harness.wait_for_no_running_instance()
+            client = harness.XClient(x.display)
+            try:
+                if work_area:
+                    client.set_root_cardinals("_NET_WORKAREA", list(work_area))
+                app = harness.StandaloneApp(APP, home, x.display)
+                if settings:
+                    app.write_settings(settings)
+                with app:
+                    found = harness.wait_until(lambda: client.top_level_windows().get("Sorvane"), 15)
+                    self.assertTrue(found, "no window; stderr:\n" + app.stderr_text())
+                    time.sleep(0.5)  # the window settles once its content is laid out
+                    geometry = client.top_level_windows()["Sorvane"]
+                    harness.stop_process(app.proc, signal.SIGINT)
+                    return geometry, app.settings()
+            finally:
+                client.close()
+
+    def test_first_window_fits_the_screen(self):
+        big = {"windowWidth": 1700, "windowHeight": 1020, "windowX": 600, "windowY": 400}
+        cases = [
+            # screen, work area (physical), saved settings, scale
+            ("1280x800x24", None, {}, 1.0),
+            ("1280x800x24", (0, 40, 1280, 740), {}, 1.0),
+            ("1280x800x24", None, big, 1.0),
+            ("1366x768x24", (0, 0, 1366, 740), dict(big, windowX=-900, windowY=-50), 1.0),
+            ("2560x1600x24", None, {}, 1.0),
+            ("2560x1600x24", None, {"windowScale": 150}, 1.5),
+            ("2560x1600x24", None, dict(big, windowScale=200), 2.0),
+        ]
+        for screen, work_area, settings, scale in cases:
+            with self.subTest(screen=screen, work_area=work_area, settings=settings):
+                x, y, width, height = self.run_app(screen, settings, work_area)[0]
+                sw, sh = (int(v) for v in screen.split("x")[:2])
+                ax, ay, aw, ah = work_area or (0, 0, sw, sh)
+                self.assertGreaterEqual(x, ax)
+                self.assertGreaterEqual(y, ay)
+                self.assertLessEqual(x + width, ax + aw)
+                self.assertLessEqual(y + height, ay + ah)
+                self.assertGreaterEqual(width, math.floor(self.MIN_WINDOW[0] * scale))
+                self.assertGreaterEqual(height, math.floor(self.MIN_WINDOW[1] * scale))
+                if not settings:
+                    # The editor's default size where it fits, centred in the usable area.
+                    default = (round((1180 + 8) * scale), round((720 + 26 + 8) * scale))
+                    if default[1] <= ah:
+                        self.assertEqual((width, height), default)
+                    self.assertLessEqual(abs((x - ax) - (ax + aw - x - width)), 2)
+
+    def test_a_chosen_scale_is_restored_and_makes_the_window_bigger(self):
+        (_, _, width1, height1), saved = self.run_app("2560x1600x24", {})
+        (_, _, width15, height15), saved15 = self.run_app("2560x1600x24", {"windowScale": 150})
+        self.assertEqual((width15, height15), (round(width1 * 1.5), round(height1 * 1.5)))
+        self.assertEqual(saved15.get("windowScale"), "150")
+        # The saved size is the logical one: the same at both scales.
+        self.assertEqual((saved["windowWidth"], saved["windowHeight"]),
+                         (saved15["windowWidth"], saved15["windowHeight"]))
 
 def main(argv):
     global APP
@@ -224,7 +383,6 @@ def main(argv):
     APP = os.path.abspath(argv[2])
     program = unittest.main(argv=[argv[0], "-v", *argv[3:]], exit=False)
     return 0 if program.result.wasSuccessful() else 1
-
 
 if __name__ == "__main__":
     sys.exit(main(sys.argv))
