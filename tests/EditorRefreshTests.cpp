@@ -757,3 +757,79 @@ TEST(EditorSourceFlows, TimelineArrowsAndFadeSelector)
         EXPECT_FLOAT_EQ(state.crossfadeMilliseconds.load(), c.ms) << c.id;
     }
 }
+
+TEST(EditorSourceFlows, ANewSourceStartsStoppedAtTheRangeStart)
+{
+    const struct
+    {
+        const char* name;
+        bool stopInsteadOfPause;
+        bool preserveRange; // as a host restore loads its source
+    } cases[] = {{"paused, then loaded", false, false},
+                 {"stopped, then loaded", true, false},
+                 {"paused, then loaded keeping the range", false, true}};
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        RefreshFixture f;
+        auto& processor = *f.processor;
+        auto& state = processor.getTransportState();
+        auto& transport = processor.getSourceTransport();
+        processor.prepareToPlay(48000, 512);
+        juce::AudioBuffer<float> buffer(2, 512);
+        juce::MidiBuffer midi;
+        const auto render = [&](int blocks)
+        {
+            for (int i = 0; i < blocks; ++i)
+                processor.processBlock(buffer, midi);
+        };
+
+        ASSERT_EQ(f.dropAndLoad(writeWav(f.folder.getChildFile("first.wav"), 2.0, 8000, 1)).state,
+                  (int)PreparationState::Published);
+        juce::String error;
+        ASSERT_TRUE(transport.setSourceRange(0.25, 0.75, true, false, error)) << error;
+        transport.startPlayback();
+        render(40);
+        ASSERT_TRUE(state.playing.load());
+        if (c.stopInsteadOfPause)
+            transport.stop();
+        else
+            transport.pause();
+        render(10); // past the fade
+        f.tick();
+        ASSERT_EQ(transport.getStatus(),
+                  c.stopInsteadOfPause ? sorvane::TransportStatus::stopped : sorvane::TransportStatus::paused);
+        if (!c.stopInsteadOfPause)
+        {
+            ASSERT_TRUE(f.statusLine().startsWith("PAUSED  /  ")) << f.statusLine();
+        }
+
+        const auto next = writeWav(f.folder.getChildFile("second.wav"), 3.0, 8000, 2);
+        if (c.preserveRange)
+        {
+            ASSERT_TRUE(processor.requestSampleLoad(next, error, true)) << error;
+        }
+        else
+        {
+            f.editor->filesDropped({next.getFullPathName()}, 10, 10);
+        }
+        ASSERT_EQ(f.waitForLoadEnd().state, (int)PreparationState::Published);
+        ASSERT_EQ(processor.getLoadedSampleName(), "second.wav");
+
+        // Before and after the audio thread takes the new source over.
+        for (const int blocks : {0, 1, 10})
+        {
+            render(blocks);
+            f.tick();
+            const auto range = transport.getSnapshot();
+            const double start = c.preserveRange ? 0.25 : 0.0;
+            EXPECT_DOUBLE_EQ(range.rangeStart, start);
+            EXPECT_EQ(transport.getStatus(), sorvane::TransportStatus::stopped) << blocks << " blocks";
+            EXPECT_FALSE(state.playing.load()) << blocks << " blocks";
+            EXPECT_NEAR(range.playheadFraction, start, 1.0 / 24000.0) << blocks << " blocks";
+            EXPECT_TRUE(f.statusLine().startsWith("READY  /  SECOND.WAV  /  ")) << f.statusLine();
+            EXPECT_FALSE(f.editor->getSourceControls().stop.isEnabled()) << blocks << " blocks";
+        }
+    }
+}

@@ -1,8 +1,13 @@
 #include "TestSupport.h"
 
 #include "processor/ParameterState.h"
+#include "workflow/StableHash.h"
+#include "workflow/TresselDna.h"
+#include "workflow/TresselPersonality.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using sorvane::test::makeProcessor;
 using sorvane::test::plain;
@@ -14,6 +19,41 @@ juce::ValueTree paramChild(const juce::ValueTree& tree, const juce::String& id)
 {
     return tree.getChildWithProperty("id", id);
 }
+
+// A value at the other end of the parameter's range, to move it away and back.
+float farFrom(SorvaneAudioProcessor& processor, const juce::String& id, float plainValue)
+{
+    auto& p = sorvane::test::parameter(processor, id);
+    return p.convertFrom0to1(p.convertTo0to1(plainValue) < 0.5f ? 1.0f : 0.0f);
+}
+
+// The ways a whole tree reaches the processor: a snapshot, a host session and pasted DNA.
+struct ApplyPath
+{
+    const char* name;
+    std::function<void(SorvaneAudioProcessor&, const juce::ValueTree&)> apply;
+};
+
+const ApplyPath applyPaths[] = {
+    {"snapshot",
+     [](SorvaneAudioProcessor& p, const juce::ValueTree& tree) { p.applyParameterSnapshot(tree); }},
+    {"host state",
+     [](SorvaneAudioProcessor& p, const juce::ValueTree& tree)
+     {
+         juce::MemoryBlock blob;
+         juce::AudioProcessor::copyXmlToBinary(*tree.createXml(), blob);
+         p.setStateInformation(blob.getData(), (int)blob.getSize());
+     }},
+    {"DNA import",
+     [](SorvaneAudioProcessor& p, const juce::ValueTree& tree)
+     {
+         auto donor = makeProcessor();
+         donor->generateTressel(11, sorvane::tresselGlass, 40.0f, {}, false, false);
+         juce::String error;
+         const auto text = sorvane::encodeTresselDna(donor->getTresselSession(), tree, error);
+         EXPECT_TRUE(p.importTresselDna(text, error)) << error;
+     }},
+};
 } // namespace
 
 TEST(ParameterState, SnapshotCarriesEveryParameterTheProgramAndTheLocks)
@@ -157,6 +197,80 @@ TEST(ParameterState, TransientGroupRestoreMarkersNeverReachTheLiveTree)
     EXPECT_FALSE(live.hasProperty("workflowRestoreVariant"));
     EXPECT_EQ(live["presetName"].toString(), "Kept");
     EXPECT_TRUE(tree.hasProperty("workflowGroupRestore")) << "the caller's tree is untouched";
+}
+
+TEST(ParameterState, AppliedTreesLeaveTheParametersOwnValuesInTheState)
+{
+    const auto setValue = [](const char* id, double value)
+    { return [id, value](juce::ValueTree& t) { paramChild(t, id).setProperty("value", value, nullptr); }; };
+    struct Case
+    {
+        const char* name;
+        const char* id;
+        std::function<void(juce::ValueTree&)> edit;
+        float live; // what the parameter takes from the edited tree
+        bool movedBefore;
+    };
+    const Case cases[] = {
+        {"off the step grid", "tone", setValue("tone", 3210.4), 3210.0f, false},
+        {"between integer steps", "reduce", setValue("reduce", 7.6), 8.0f, false},
+        {"choice below its range", "audioQuality", setValue("audioQuality", -1.4356743), 0.0f, false},
+        {"bool above its range", "matchSourceLevel", setValue("matchSourceLevel", 5.83), 1.0f, false},
+        {"no child", "drive", [](juce::ValueTree& t) { t.removeChild(paramChild(t, "drive"), nullptr); },
+         8.0f, false},
+        {"child without a value", "ring",
+         [](juce::ValueTree& t) { paramChild(t, "ring").removeProperty("value", nullptr); }, 0.0f, false},
+        {"off the grid, unchanged after a move", "feedback", setValue("feedback", 22.0301), 22.0f, true},
+    };
+
+    for (const auto& path : applyPaths)
+        for (const auto& c : cases)
+        {
+            SCOPED_TRACE(juce::String(path.name) + ": " + c.name);
+
+            // The same sound reached by setting the parameter directly.
+            auto direct = makeProcessor();
+            setPlain(*direct, c.id, c.live);
+            direct->getParameterState().state.setProperty("presetName", "Kept", nullptr);
+            const auto directDigest = sorvane::treeDigest(direct->captureParameterSnapshot());
+            auto tree = direct->captureParameterSnapshot();
+            c.edit(tree);
+
+            auto target = makeProcessor();
+            if (c.movedBefore)
+            {
+                setPlain(*target, c.id, farFrom(*target, c.id, c.live));
+                setPlain(*target, c.id, c.live);
+            }
+
+            // The second application finds every parameter already at the tree's value.
+            for (int round = 0; round < 2; ++round)
+            {
+                path.apply(*target, tree);
+                EXPECT_EQ(plain(*target, c.id), c.live) << "round " << round;
+
+                const auto captured = target->captureParameterSnapshot();
+                for (auto* id : SorvaneAudioProcessor::parameterIds)
+                {
+                    const auto child = paramChild(captured, id);
+                    EXPECT_TRUE(child.hasProperty("value")) << id << ", round " << round;
+                    EXPECT_EQ((double)child["value"], (double)plain(*target, id))
+                        << id << ", round " << round;
+                }
+                EXPECT_EQ(captured["presetName"].toString(), "Kept");
+                EXPECT_EQ(sorvane::treeDigest(captured), directDigest) << "round " << round;
+            }
+
+            // Back at the baseline after moving the control away and back: nothing changed.
+            target->generateTressel(5, sorvane::tresselGhost, 60.0f, {}, false, false);
+            ASSERT_TRUE(target->restoreTresselBaseline());
+            setPlain(*target, c.id, farFrom(*target, c.id, c.live));
+            setPlain(*target, c.id, c.live);
+            const auto changes = target->describeTresselChanges();
+            EXPECT_EQ(
+                changes,
+                "TONE\nNo control changes.\n\nRHYTHM\nNo control changes.\n\nSPACE\nNo control changes.\n\n");
+        }
 }
 
 TEST(ParameterState, MigrationAddsOnlyWhatIsMissing)

@@ -247,6 +247,44 @@ TEST(SourcePlayer, NewSourceSwapsAtSilenceAndStartsAtTheRangeStart)
     EXPECT_FALSE(player.isVoiceActive());
 }
 
+TEST(SourcePlayer, AHaltedVoiceStaysWhereASwapOrSeekPutIt)
+{
+    const auto first = makeSample(48000, 48000, 1, [](int, int) { return 0.5f; });
+    const auto second = makeSample(48000, 48000, 1, [](int, int) { return -0.25f; });
+    const struct
+    {
+        const char* name;
+        bool swap; // otherwise a seek to 0.6
+        double expected;
+    } cases[] = {{"new source while paused", true, 0.3 * 47999}, {"seek while paused", false, 0.6 * 47999}};
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        SourcePlayer player;
+        player.prepare(48000);
+        TransportState transport;
+        transport.rangeStart = 0.3;
+        transport.playing = true;
+        renderFrames(player, &first, transport, 8192);
+        transport.pause();
+        renderFrames(player, &first, transport, 4096); // faded out
+        ASSERT_FALSE(player.isVoiceActive());
+
+        if (!c.swap)
+            transport.requestSeek(0.6);
+        const auto* published = c.swap ? &second : &first;
+        for (int block = 0; block < 4; ++block)
+        {
+            const auto out = renderFrames(player, published, transport, 512, 512);
+            EXPECT_EQ(player.getVoiceSample(), published);
+            EXPECT_DOUBLE_EQ(transport.playheadSamples.load(), c.expected) << "block " << block;
+            EXPECT_EQ(out[511], 0.0f);
+        }
+        EXPECT_FALSE(player.isVoiceActive());
+    }
+}
+
 TEST(SourcePlayer, FadeLengthsFollowTheSelector)
 {
     EXPECT_EQ(SourcePlayer::fadeLengthSamples(48000, 5), 240);

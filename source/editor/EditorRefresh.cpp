@@ -198,9 +198,7 @@ void SorvaneAudioProcessorEditor::refreshStandaloneTransport(juce::String& statu
     const auto name = processor.getLoadedSampleName();
     const bool loaded = processor.getSourceLibrary().getPublished() != nullptr;
     const bool playing = state.playing.load();
-    const bool awayFromStart =
-        !state.restartRequested.load() && std::abs(range.playheadFraction - range.rangeStart) > 1.0e-9;
-    const bool paused = loaded && !playing && awayFromStart;
+    const bool paused = loaded && transport.getStatus() == sorvane::TransportStatus::paused;
     const bool captureRunning = false; // capture arrives later
 
     // 19. Range controls follow the snapshot unless the user holds that slider.

@@ -1,5 +1,8 @@
 #include "processor/ParameterState.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace sorvane
 {
 namespace
@@ -34,5 +37,41 @@ juce::ValueTree prepareStateForApplication(const juce::ValueTree& tree)
     copy.removeProperty(stateIds::workflowRestoreSeed, nullptr);
     copy.removeProperty(stateIds::workflowRestoreVariant, nullptr);
     return copy;
+}
+
+void replaceParameterState(juce::AudioProcessorValueTreeState& parameters, const juce::ValueTree& tree)
+{
+    parameters.replaceState(tree);
+
+    // A fresh state lists the parameters sorted by identifier; a restored one must read the same.
+    std::vector<juce::String> ids;
+    for (auto* p : parameters.processor.getParameters())
+        if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*>(p))
+            ids.push_back(ranged->paramID);
+    std::sort(ids.begin(), ids.end(), [](const auto& a, const auto& b) { return a.compare(b) < 0; });
+
+    auto& state = parameters.state;
+    int position = 0;
+    for (const auto& id : ids)
+    {
+        const auto* live = parameters.getRawParameterValue(id);
+        if (live == nullptr)
+            continue;
+
+        // Exactly what the framework's own flush writes: the float value as a double.
+        const juce::var value(live->load());
+        int first = -1;
+        for (int i = 0; i < state.getNumChildren(); ++i)
+        {
+            auto child = state.getChild(i);
+            if (!child.hasType(stateIds::param) || child.getProperty(stateIds::id).toString() != id)
+                continue;
+            child.setProperty(stateIds::value, value, nullptr);
+            if (first < 0)
+                first = i;
+        }
+        if (first >= 0)
+            state.moveChild(first, position++, nullptr);
+    }
 }
 } // namespace sorvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_data_structures/juce_data_structures.h>
 
 namespace sorvane
@@ -26,4 +27,10 @@ void migrateWorkflowParameters(juce::ValueTree& tree);
 // The deep copy that a snapshot application actually installs: migrated and without the
 // transient group-restore markers.
 juce::ValueTree prepareStateForApplication(const juce::ValueTree& tree);
+
+// Installs `tree` as the parameter state and writes each parameter's own plain value into its
+// child, in the order a fresh state lists them. The framework leaves a child's text alone when the
+// parameter did not move, so without this a snapshot could carry values (or gaps) the parameters
+// never took, and the same sound would have two digests.
+void replaceParameterState(juce::AudioProcessorValueTreeState& parameters, const juce::ValueTree& tree);
 } // namespace sorvane

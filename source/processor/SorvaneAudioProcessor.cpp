@@ -92,7 +92,7 @@ void SorvaneAudioProcessor::applyParameterSnapshot(const juce::ValueTree& tree)
         (std::uint64_t)(juce::int64)tree.getProperty(sorvane::stateIds::macroLocks, (juce::int64)0));
 
     const auto applied = sorvane::prepareStateForApplication(tree);
-    parameters.replaceState(applied);
+    sorvane::replaceParameterState(parameters, applied);
 
     // A group restore edits the auditioned variant, but only of the session it was made from.
     if ((bool)tree.getProperty(sorvane::stateIds::workflowGroupRestore, false))
@@ -145,7 +145,7 @@ void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
     const auto sessionTree = state.getChildWithName(sorvane::tresselTreeIds::sessionType);
     state.removeChild(sessionTree, nullptr);
     sorvane::migrateWorkflowParameters(state);
-    parameters.replaceState(state);
+    sorvane::replaceParameterState(parameters, state);
     restoreWorkflowsFromHost(sessionTree);
     projectDirty.store(false);
     suppressProjectDirty.store(false);

@@ -5,6 +5,7 @@
 
 #include <juce_audio_basics/juce_audio_basics.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace sorvane
@@ -22,5 +23,7 @@ struct LoadedSample
     std::vector<MomentSuggestion> moments;
 
     juce::int64 getNumFrames() const noexcept { return audio.getNumSamples(); }
+    // The player maps range fractions onto frames 0..this, so a fraction of 1 is the last frame.
+    juce::int64 getLastFrameIndex() const noexcept { return std::max<juce::int64>(getNumFrames(), 1) - 1; }
 };
 } // namespace sorvane

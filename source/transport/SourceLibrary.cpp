@@ -105,7 +105,6 @@ void SourceLibrary::publish(std::shared_ptr<const LoadedSample> next)
 void SourceLibrary::publishPreparedSource(std::shared_ptr<const LoadedSample> sample, bool preserveRange)
 {
     transport.playing.store(false);
-    transport.playheadSamples.store(0.0);
     transport.restartRequested.store(false);
     if (!preserveRange)
     {
@@ -114,6 +113,11 @@ void SourceLibrary::publishPreparedSource(std::shared_ptr<const LoadedSample> sa
         transport.looping.store(true);
         transport.zeroSnap.store(false);
     }
+    // A new source waits, stopped, where the player will start it: at the start of the range
+    // (kept or reset), not at the file's first frame.
+    const double start =
+        sample != nullptr ? transport.rangeStart.load() * (double)sample->getLastFrameIndex() : 0.0;
+    transport.playheadSamples.store(start);
     publish(std::move(sample));
     markProjectModified();
 }

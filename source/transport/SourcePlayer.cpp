@@ -10,7 +10,7 @@ constexpr double halfPi = 1.5707963267948966;
 
 juce::int64 lastFrameIndex(const LoadedSample* s) noexcept
 {
-    return s == nullptr ? 0 : std::max<juce::int64>(s->getNumFrames(), 1) - 1;
+    return s == nullptr ? 0 : s->getLastFrameIndex();
 }
 } // namespace
 
@@ -117,6 +117,11 @@ void SourcePlayer::render(juce::AudioBuffer<float>& buffer, const LoadedSample* 
         voiceActive = true;
     if (desired != fadeTarget)
         fadeTo(desired, fadeLength);
+
+    // Silent with nothing to fade: rendering would only move the playhead away from where the
+    // swap, seek or stop just put it.
+    if (!audible && fadeSamplesRemaining == 0 && fadeGain <= 0.0f)
+        voiceActive = false;
 
     if (!voiceActive)
         return;

@@ -21,6 +21,23 @@ double SourceTransport::getPlayheadFraction()
     return std::min(1.0, std::fmod(std::max(state.playheadSamples.load(), 0.0), frames) / frames);
 }
 
+TransportStatus SourceTransport::getStatus()
+{
+    if (state.playing.load())
+        return TransportStatus::playing;
+    if (state.restartRequested.load())
+        return TransportStatus::stopped;
+    const auto sample = library.getCurrentSample();
+    if (sample == nullptr)
+        return TransportStatus::stopped;
+
+    // The player puts the range start on frame rangeStart x (frames - 1); as a fraction of the file
+    // that is up to a frame short of rangeStart, so "at the start" allows one frame.
+    const auto frames = (double)std::max<juce::int64>(sample->getNumFrames(), 1);
+    return std::abs(getPlayheadFraction() - state.rangeStart.load()) * frames < 1.0 ? TransportStatus::stopped
+                                                                                    : TransportStatus::paused;
+}
+
 bool SourceTransport::isOutsideRange(double fraction) const noexcept
 {
     return fraction < state.rangeStart.load() || fraction >= state.rangeEnd.load();

@@ -18,6 +18,15 @@ struct SourceRangeSnapshot
     std::int64_t endSample = 0;
 };
 
+// What the transport is doing as the user sees it. Paused means halted away from the range start;
+// halted at the start, or with a stop not yet taken up by the audio thread, is stopped.
+enum class TransportStatus
+{
+    stopped,
+    paused,
+    playing
+};
+
 // The message thread's side of the source player: range, play, pause, stop, seek and fade length.
 // Nothing plays outside the stand-alone application.
 class SourceTransport
@@ -34,6 +43,7 @@ public:
     // Fade selector item ids 1..4 = 5, 12, 20, 30 ms.
     void setCrossfadeSelection(int itemId);
     double getPlayheadFraction();
+    TransportStatus getStatus();
     SourceRangeSnapshot getSnapshot();
     // The current source's suggestions clipped to the range; those left shorter than 5 s are dropped.
     std::vector<MomentSuggestion> getBestMomentSuggestions();
