@@ -299,6 +299,7 @@ void SorvaneAudioProcessorEditor::applyLayout(const sorvane::EditorLayout& l)
     source.capture.setBounds(l.capture);
     source.captureLength.setBounds(l.captureLength);
     source.crossfade.setBounds(l.crossfade);
+    source.audioIndicator.setBounds(l.audioIndicator);
     source.status.setBounds(l.status);
     exportActivity.setBounds(l.status);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "editor/AppearanceSelector.h"
+#include "editor/AudioCallbackWatch.h"
 #include "editor/EditorControls.h"
 #include "editor/EditorLayout.h"
 #include "editor/ExportActivity.h"
@@ -189,6 +190,7 @@ private:
     // The last seen source-load job, so only changes turn into status texts.
     std::uint64_t lastLoadGeneration = 0;
     std::int32_t lastLoadState = 0;
+    sorvane::AudioCallbackWatch audioCallbacks;
     // IN, OUT and PLAYHEAD: the snapshot does not overwrite a slider under the user's mouse.
     std::array<bool, 3> rangeSliderDragged{};
     std::unique_ptr<juce::FileChooser> sampleChooser;
