@@ -115,6 +115,8 @@ void SorvaneStandaloneApp::initialise(const juce::String& commandLine)
                                                                     juce::Colour(0xff000000), settings, false,
                                                                     juce::String(), nullptr, outputsOnly);
     window->setVisible(true);
+    deviceWatcher =
+        std::make_unique<knurlkit::AudioDeviceWatcher>(window->getDeviceManager(), outputsOnly[0].numOuts);
 
     if (instanceOwnerReportFile != juce::File())
     {
@@ -145,6 +147,7 @@ void SorvaneStandaloneApp::shutdown()
     }
 
     stopTimer();
+    deviceWatcher.reset();
 
     if (window != nullptr)
     {

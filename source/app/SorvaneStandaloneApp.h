@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AudioDeviceWatcher.h"
 #include "app/QuitSignalWatcher.h"
 #include "app/ReleaseReports.h"
 #include "app/SingleInstanceChannel.h"
@@ -37,6 +38,7 @@ private:
 
     juce::ApplicationProperties applicationProperties;
     std::unique_ptr<knurlkit::StandaloneFullscreenWindow> window;
+    std::unique_ptr<knurlkit::AudioDeviceWatcher> deviceWatcher;
 
     juce::File smokeReportFile;
     juce::File instanceOwnerReportFile;
