@@ -92,6 +92,7 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
     appearance = std::make_unique<kavix::ui::AppearanceSelector>(*this, "Sorvane");
     addAndMakeVisible(*appearance);
     appearance->applyStoredTheme();
+    appearance->onStoreFailed = [this](const juce::String& error) { reportSettingsNotSaved(error); };
 
     resized();
 }
@@ -195,6 +196,14 @@ void SorvaneAudioProcessorEditor::setStatusMessage(const juce::String& message, 
 {
     statusMessage = message;
     statusCountdown = ticks;
+}
+
+void SorvaneAudioProcessorEditor::reportSettingsNotSaved(const juce::String& reason)
+{
+    if (settingsFailureReported)
+        return;
+    settingsFailureReported = true;
+    setStatusMessage("SETTINGS CANNOT BE SAVED / " + reason, 300); // long enough to read a path
 }
 
 //======================================================================================================

@@ -42,6 +42,8 @@ public:
     void setStatusMessage(const juce::String& message, int ticks = 105);
     const juce::String& getStatusMessage() const noexcept { return statusMessage; }
     int getStatusCountdown() const noexcept { return statusCountdown; }
+    // Says once per window that settings cannot be saved, with the reason; later failures are quiet.
+    void reportSettingsNotSaved(const juce::String& reason);
 
     void paint(juce::Graphics&) override;
     void resized() override;
@@ -149,6 +151,7 @@ private:
     // Source flows (EditorSourceFlows.cpp).
     void wireSourceActions();
     void applyRangeFromControls();
+    void rememberAudioFolder(const juce::File& file);
     void showAlert(juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text);
 
     // Workflow commands (EditorWorkflowCommands.cpp).
@@ -175,6 +178,7 @@ private:
     bool tresselModeActive = false;
     juce::String statusMessage;
     int statusCountdown = 0;
+    bool settingsFailureReported = false;
     int searchDebounceTicks = 0;
     int variantDisplay = -1;
     int tresselRevealTicks = 0;
