@@ -3,6 +3,7 @@
 #include "EditorTestSupport.h"
 #include "TestSupport.h"
 
+#include "app/SettingsSaveWatch.h"
 #include "editor/SettingsFileCheck.h"
 #include "editor/SorvaneAudioProcessorEditor.h"
 #include "transport/SourceLoadJob.h"
@@ -113,6 +114,46 @@ TEST(SettingsFileCheck, SaysWhyASettingsFileCannotBeWritten)
             EXPECT_EQ(saveError, error);
         }
         ::chmod(file.getParentDirectory().getFullPathName().toRawUTF8(), 0755); // so the home can go
+    }
+}
+
+TEST(SettingsSaveWatch, ReportsAFailedSaveOnceAndAWorkingOneNever)
+{
+    for (const bool blocked : {false, true})
+    {
+        SCOPED_TRACE(blocked ? "blocked" : "writable");
+        ScopedTemporaryHome home;
+        const auto folder = home.getFolder().getChildFile("settings");
+        if (blocked)
+        {
+            ASSERT_TRUE(folder.replaceWithText("in the way"));
+        }
+        const auto file = folder.getChildFile("Sorvane.settings");
+
+        juce::PropertiesFile settings(file, optionsSavingAfter(50));
+        juce::StringArray reports;
+        knurlkit::SettingsSaveWatch watch(settings, 50, [&](const juce::String& r) { reports.add(r); });
+
+        // A change the file's own timer fails to save is told a second after that save was due.
+        settings.setValue("windowX", 10);
+        pumpUntil([&] { return !reports.isEmpty(); }, blocked ? 3000 : 1300);
+        if (!blocked)
+        {
+            EXPECT_TRUE(reports.isEmpty()) << reports.joinIntoString("\n");
+            EXPECT_TRUE(file.existsAsFile());
+            EXPECT_TRUE(watch.checkNow());
+            continue;
+        }
+        ASSERT_EQ(reports.size(), 1);
+        EXPECT_EQ(reports[0], "The settings folder " + folder.getFullPathName() + " is a file.");
+
+        // Every later failure is the same news.
+        settings.setValue("windowX", 20);
+        pumpUntil([&] { return reports.size() > 1; }, 1500);
+        EXPECT_FALSE(watch.checkNow());
+        EXPECT_EQ(reports.size(), 1);
+        EXPECT_TRUE(watch.hasReported());
+        EXPECT_EQ(folder.loadFileAsString(), "in the way");
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/AudioDevicePreference.h"
 #include "app/ReleaseCommandLine.h"
+#include "editor/SorvaneAudioProcessorEditor.h"
 
 #include <iostream>
 
@@ -54,6 +55,15 @@ void SorvaneStandaloneApp::forwardCommandLineToRunningInstance()
     if (!knurlkit::SingleInstanceChannel::sendToRunningInstance(instanceChannelName(), message,
                                                                 forwardTimeoutMs, error))
         reportFailure(error);
+}
+
+void SorvaneStandaloneApp::reportSettingsNotSaved(const juce::String& reason)
+{
+    reportFailure("Settings cannot be saved: " + reason);
+    if (window != nullptr)
+        if (auto* processor = window->getAudioProcessor())
+            if (auto* editor = dynamic_cast<SorvaneAudioProcessorEditor*>(processor->getActiveEditor()))
+                editor->reportSettingsNotSaved(reason);
 }
 
 void SorvaneStandaloneApp::initialise(const juce::String& commandLine)
@@ -117,6 +127,10 @@ void SorvaneStandaloneApp::initialise(const juce::String& commandLine)
     window->setVisible(true);
     deviceWatcher =
         std::make_unique<knurlkit::AudioDeviceWatcher>(window->getDeviceManager(), outputsOnly[0].numOuts);
+    settingsWatch = std::make_unique<knurlkit::SettingsSaveWatch>(
+        *settings, applicationProperties.getStorageParameters().millisecondsBeforeSaving,
+        [this](const juce::String& reason) { reportSettingsNotSaved(reason); });
+    settingsWatch->checkNow();
 
     if (instanceOwnerReportFile != juce::File())
     {
@@ -148,6 +162,7 @@ void SorvaneStandaloneApp::shutdown()
 
     stopTimer();
     deviceWatcher.reset();
+    settingsWatch.reset();
 
     if (window != nullptr)
     {

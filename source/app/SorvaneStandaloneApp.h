@@ -3,6 +3,7 @@
 #include "app/AudioDeviceWatcher.h"
 #include "app/QuitSignalWatcher.h"
 #include "app/ReleaseReports.h"
+#include "app/SettingsSaveWatch.h"
 #include "app/SingleInstanceChannel.h"
 #include "app/StandaloneFullscreenWindow.h"
 
@@ -35,10 +36,12 @@ private:
     bool writeSmokeReport();
     void quitWithExitCode(int exitCode);
     void forwardCommandLineToRunningInstance();
+    void reportSettingsNotSaved(const juce::String& reason);
 
     juce::ApplicationProperties applicationProperties;
     std::unique_ptr<knurlkit::StandaloneFullscreenWindow> window;
     std::unique_ptr<knurlkit::AudioDeviceWatcher> deviceWatcher;
+    std::unique_ptr<knurlkit::SettingsSaveWatch> settingsWatch;
 
     juce::File smokeReportFile;
     juce::File instanceOwnerReportFile;

@@ -308,6 +308,52 @@ class StandaloneAppTests(unittest.TestCase):
         self.assertEqual(getattr(setup, "tag", None), "DEVICESETUP", "no audio setup saved: %r" % setup)
         self.assertEqual(setup.get("deviceType"), "JACK")
 
+    def test_settings_that_cannot_be_saved_are_reported_once_and_the_app_runs_on(self):
+        settings_folder = os.path.join(self.home, ".config", harness.APP_NAME)
+
+        def file_in_place_of_the_folder():
+            with open(settings_folder, "w") as f:
+                f.write("in the way")
+            return "is a file"
+
+        def read_only_folder():
+            os.makedirs(settings_folder)
+            os.chmod(settings_folder, 0o555)
+            self.addCleanup(os.chmod, settings_folder, 0o755)
+            return "is not writable"
+
+        cases = [("a file where the settings folder should be", file_in_place_of_the_folder)]
+        if os.geteuid() != 0:  # root writes into read-only folders all the same
+            cases.append(("a read-only settings folder", read_only_folder))
+        for description, prepare in cases:
+            with self.subTest(description):
+                os.makedirs(os.path.join(self.home, ".config"), exist_ok=True)
+                reason = prepare()
+                # JACK makes the app change a setting at start, so its own save fails too.
+                with harness.JackServer(self.home) as jack:
+                    app = self.app(jack=jack, name=description.replace(" ", "-"))
+                    try:
+                        self.wait_for_signal_handlers(app)
+                        time.sleep(5.0)  # past the settings' 3 s save delay and the second look after it
+                        self.assertIsNone(app.proc.poll(), "the app ended; stderr:\n" + app.stderr_text())
+                        listing = subprocess.run(["xwininfo", "-root", "-tree", "-display", self.x.display],
+                                                 capture_output=True, text=True).stdout
+                        self.assertEqual(listing.count('"Sorvane": ("Sorvane" "Sorvane")'), 1,
+                                         "one window, and no alert: " + listing)
+                        app.proc.send_signal(signal.SIGINT)
+                        self.assert_exit(app, 0, 15)
+                    finally:
+                        harness.stop_process(app.proc)
+                told = [line for line in app.stderr_text().splitlines() if "Settings cannot be saved" in line]
+                self.assertEqual(len(told), 1, app.stderr_text())
+                self.assertIn(settings_folder + " " + reason, told[0])
+                self.assertFalse(os.path.exists(os.path.join(settings_folder, harness.APP_NAME + ".settings")))
+                if os.path.isfile(settings_folder):
+                    os.remove(settings_folder)
+                else:
+                    os.chmod(settings_folder, 0o755)
+                    os.rmdir(settings_folder)
+
     def test_sigint_quits_through_shutdown(self):
         app = self.app()
         self.wait_for_signal_handlers(app)
