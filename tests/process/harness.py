@@ -153,14 +153,16 @@ def remove_jack_leftovers(server_name):
 
 
 def window_geometry(display, title):
-    """(x, y, width, height) of the top-level window with this title, or None."""
-    listing = subprocess.run(["xwininfo", "-root", "-tree", "-display", display], capture_output=True,
-                             text=True, timeout=10).stdout
-    found = re.search(r'"%s": \(.*?\)\s+(\d+)x(\d+)\+(-?\d+)\+(-?\d+)' % re.escape(title), listing)
-    if not found:
-        return None
-    width, height, x, y = (int(v) for v in found.groups())
-    return x, y, width, height
+    """(x, y, width, height) of the shown top-level window with this title, or None. A closed JUCE
+    window may stay in the tree, unmapped."""
+    def xwininfo(*args):
+        return subprocess.run(["xwininfo", "-display", display, *args], capture_output=True, text=True,
+                              timeout=10).stdout
+    pattern = r'(0x[0-9a-f]+) "%s": \(.*?\)\s+(\d+)x(\d+)\+(-?\d+)\+(-?\d+)' % re.escape(title)
+    for window, width, height, x, y in re.findall(pattern, xwininfo("-root", "-tree")):
+        if "Map State: IsViewable" in xwininfo("-id", window):
+            return int(x), int(y), int(width), int(height)
+    return None
 
 
 class XInput:

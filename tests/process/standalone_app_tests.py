@@ -18,8 +18,10 @@ import harness  # noqa: E402
 
 APP = None
 
-# Playback of the generated tone measures about 0.27 RMS; silence measures 0.
+# Playback of the generated tone settles near 0.27 RMS after the level matcher's first moments; the
+# processor's silence measures exactly 0.
 AUDIBLE = 0.05
+SILENT = 1e-4
 
 SMOKE_KEYS = ["schemaVersion", "product", "version", "windowVisible", "processorReady", "topLevelWindowCount",
               "normalQuitRequested", "pass"]
@@ -207,15 +209,27 @@ class StandaloneAppTests(unittest.TestCase):
 
     def load_from_music_folder(self, screen, file_name):
         # Ctrl+O opens JUCE's own chooser in the user's Music folder; its file box takes the name.
-        self.click_editor(screen)
-        screen.keys("Control_L", "o")
-        chooser = harness.wait_until(lambda: harness.window_geometry(self.x.display, "Load an audio sample"), 10)
+        # Without a window manager a click does not always hand the keyboard over: try again.
+        title = "Load an audio sample"
+        chooser = None
+        for _ in range(3):
+            self.click_editor(screen)
+            screen.keys("Control_L", "o")
+            chooser = harness.wait_until(lambda: harness.window_geometry(self.x.display, title), 3)
+            if chooser:
+                break
         self.assertTrue(chooser, "the file chooser did not open")
+        time.sleep(0.5)
         x, y, width, height = chooser
-        screen.click(x + width // 2, y + height - 63)
-        screen.type(file_name)
-        screen.keys("Return")
-        time.sleep(1.0)  # the chooser's window stays listed after it closes; the load takes a moment
+        for _ in range(3):
+            screen.click(x + width // 2, y + height - 63)
+            time.sleep(0.3)
+            screen.type(file_name)
+            screen.keys("Return")
+            if harness.wait_until(lambda: harness.window_geometry(self.x.display, title) is None, 3):
+                time.sleep(0.5)  # the load takes a moment
+                return
+        self.fail("the file chooser did not take " + file_name)
 
     def recorded_level(self, jack, seconds):
         """The quieter channel's RMS level of the app's outputs over the given time."""
@@ -230,14 +244,15 @@ class StandaloneAppTests(unittest.TestCase):
         return min(audio.rms(channel) for channel in channels)
 
     def start_playback(self, screen, jack):
-        # After the chooser closes, the window may need a first click just to get its focus back.
+        # After the chooser closes, the window may need a first click just to get its focus back. Space
+        # toggles, so it is pressed again only while the app is still silent.
         for _ in range(3):
             self.click_editor(screen)
             screen.keys("space")
             level = self.recorded_level(jack, 0.5)
-            if level > AUDIBLE:
+            if level > SILENT:
                 return level
-        self.fail("space did not start playback (level %.5f)" % level)
+        self.fail("space did not start playback")
 
     def test_playback_resumes_when_the_jack_server_comes_back(self):
         music = os.path.join(self.home, "Music")
@@ -268,11 +283,12 @@ class StandaloneAppTests(unittest.TestCase):
                     self.assertTrue(harness.wait_until(
                         lambda: "Sorvane:out_2\n   system:playback_2" in (servers[-1].lsp("-c") or ""), 10),
                         "the app did not come back to the restarted server")
+                    connected_after = time.monotonic() - restarted
                     level = self.recorded_level(servers[-1], 1.0)
-                    print("%s: connected again after %.2f s, playing at RMS %.4f"
-                          % (ending.name, time.monotonic() - restarted, level))
+                    print("%s: connected again %.2f s after the restart, playing at RMS %.4f"
+                          % (ending.name, connected_after, level))
                     self.assertGreater(level, AUDIBLE, "the app came back silent")
-                    self.assertLess(time.monotonic() - restarted, 5.0)
+                    self.assertLess(connected_after, 5.0)
 
             app.proc.send_signal(signal.SIGINT)
             self.assert_exit(app, 0, 15)
