@@ -2,6 +2,8 @@
 
 #include "app/AudioDevicePreference.h"
 
+#include <algorithm>
+
 namespace knurlkit
 {
 namespace
@@ -93,6 +95,14 @@ bool AudioDeviceWatcher::checkNow(juce::String& error)
     else
     {
         rescan({});
+        const auto& types = devices.getAvailableDeviceTypes();
+        if (std::none_of(types.begin(), types.end(),
+                         [](auto* type) { return !type->getDeviceNames(false).isEmpty(); }))
+        {
+            // Opening nothing would still announce a changed setup to every listener, every time.
+            error = "No audio output device is available.";
+            return false;
+        }
     }
 
     // A device that died stays current and would make the same setup a no-op: close it first.
