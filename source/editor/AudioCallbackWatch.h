@@ -9,7 +9,7 @@ namespace sorvane
 class AudioCallbackWatch
 {
 public:
-    // Longer than any device block (a 8192-frame block at 22.05 kHz lasts about 370 ms).
+    // Longer than any device block: an 8192-frame block at 22.05 kHz lasts about 370 ms.
     static constexpr double stalledAfterMilliseconds = 500.0;
 
     // Feeds the count seen at nowMilliseconds; returns whether callbacks still arrive. The first
