@@ -373,6 +373,12 @@ TEST(AppearanceSelector, AFailedWriteIsReportedAndTheThemeStillApplies)
     EXPECT_TRUE(error.startsWith("Could not save the interface theme to ")) << error;
     EXPECT_TRUE(error.endsWith("Sorvane-appearance.settings.")) << error;
 
+    juce::StringArray told;
+    surface.selector->onStoreFailed = [&told](const juce::String& e) { told.add(e); };
+    surface.selector->setTheme(2, true);
+    EXPECT_EQ(told, juce::StringArray(error));
+    surface.selector->setTheme(1, false);
+    EXPECT_EQ(told.size(), 1) << "a theme that is not stored fails nothing";
     surface.selector->setTheme(2, true);
     EXPECT_EQ(surface.selector->getTheme(), 2);
     EXPECT_EQ(surface.selector->readStoredTheme(), 0);

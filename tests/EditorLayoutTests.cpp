@@ -61,6 +61,7 @@ std::vector<std::pair<std::string, Rect>> controlsOf(const EditorLayout& l)
                                                      {"capture", l.capture},
                                                      {"captureLength", l.captureLength},
                                                      {"crossfade", l.crossfade},
+                                                     {"audioIndicator", l.audioIndicator},
                                                      {"status", l.status},
                                                      {"shape", l.shape},
                                                      {"scale", l.scaleLabel},
@@ -158,6 +159,26 @@ TEST(EditorLayout, ModesPlaceOnlyTheirOwnControls)
     EXPECT_TRUE(plugin.loadAudio.isEmpty());
     EXPECT_TRUE(plugin.rangeSliders[0].isEmpty());
     EXPECT_FALSE(plugin.play.isEmpty());
+    EXPECT_TRUE(plugin.audioIndicator.isEmpty()) << "a host owns the plug-in's audio device";
+}
+
+TEST(EditorLayout, TheNoAudioIndicatorLeadsTheTransportRowAtEverySize)
+{
+    for (const auto& size : {std::make_pair(1100, 700), std::make_pair(1680, 1020)})
+    {
+        EditorLayoutInput in;
+        in.width = size.first;
+        in.height = size.second;
+        in.standalone = true;
+        const auto l = computeEditorLayout(in);
+        const auto where = std::to_string(in.width) + "x" + std::to_string(in.height);
+        // "NO AUDIO" in bold 9.5 pt needs about 60 px.
+        EXPECT_GE(l.audioIndicator.getWidth(), 70) << where;
+        EXPECT_LE(l.audioIndicator.getWidth(), 120) << where;
+        EXPECT_EQ(l.audioIndicator.getX(), 12) << where;
+        EXPECT_LT(l.audioIndicator.getRight(), l.crossfade.getX()) << where;
+        EXPECT_EQ(l.audioIndicator.getCentreY(), l.play.getCentreY()) << where;
+    }
 }
 
 TEST(EditorLayout, PanelsVisualAndFaderAtTheDefaultSize)

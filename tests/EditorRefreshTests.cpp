@@ -3,6 +3,7 @@
 #include "EditorTestSupport.h"
 #include "TestSupport.h"
 
+#include "editor/AudioCallbackWatch.h"
 #include "editor/InterfaceTheme.h"
 #include "editor/Palette.h"
 #include "editor/ScopeVisualState.h"
@@ -325,6 +326,22 @@ TEST(EditorStatusLine, ComposesPrefixNameRangeAndMode)
     EXPECT_EQ(sorvane::withTransientMessage("A", "B", false), "A");
 }
 
+TEST(EditorStatusLine, WithoutAnAudioDeviceNothingClaimsToPlay)
+{
+    // Whatever the transport wants: playing, paused, ready or without a source.
+    const sorvane::TransportStatusInput cases[] = {{true, true, false, "take 2", 0.125, 0.5, false, false},
+                                                   {true, false, true, "pad", 0.2, 0.6, true, false},
+                                                   {true, false, false, "loop", 0.0, 1.0, true, false},
+                                                   {false, false, false, "", 0.0, 1.0, true, false}};
+    for (const auto& in : cases)
+    {
+        const auto line = sorvane::composeTransportStatus(in);
+        EXPECT_EQ(line.text, "NO AUDIO DEVICE RUNNING / CHECK OPTIONS > AUDIO/MIDI SETTINGS")
+            << in.sourceName;
+        EXPECT_EQ(line.colour, pal::red) << in.sourceName;
+    }
+}
+
 //======================================================================================================
 TEST(EditorRefresh, WithoutASourceTheStatusLineAsksForAudioAndCarriesTheTransientMessage)
 {
@@ -424,6 +441,97 @@ TEST(EditorRefresh, PluginShowsTheHostTransport)
         EXPECT_FALSE(s.stop.isEnabled());
         EXPECT_TRUE(f.statusLine().startsWith("HOST TRANSPORT CONTROLS PLAYBACK"));
     }
+
+    // Hosts stop calling a plug-in whenever they like; that is no missing device.
+    for (int i = 0; i < 60; ++i)
+        f.tick();
+    EXPECT_TRUE(f.statusLine().startsWith("HOST TRANSPORT CONTROLS PLAYBACK"));
+    EXPECT_FALSE(s.audioIndicator.isVisible());
+}
+
+TEST(AudioCallbackWatch, StallsHalfASecondAfterTheLastNewCountAndRecoversAtOnce)
+{
+    const struct
+    {
+        std::uint64_t count;
+        double now;
+        bool running;
+    } steps[] = {
+        {0, 1000.0, true}, // the first look only starts the clock
+        {0, 1499.0, true}, {0, 1500.0, false}, {0, 9000.0, false},
+        {1, 9000.5, true}, // one callback is enough
+        {1, 9499.0, true}, {1, 9500.5, false}, {2, 9600.0, true},
+    };
+    sorvane::AudioCallbackWatch watch;
+    for (const auto& step : steps)
+    {
+        EXPECT_EQ(watch.update(step.count, step.now), step.running) << step.count << " at " << step.now;
+        EXPECT_EQ(watch.isRunning(), step.running);
+    }
+
+    sorvane::AudioCallbackWatch late;
+    EXPECT_TRUE(late.update(12345, 1.0e9)) << "no judgement before a count was seen";
+}
+
+TEST(EditorRefresh, TheStatusLineStopsClaimingPlayingWhileNoAudioDeviceCalls)
+{
+    RefreshFixture f;
+    ASSERT_EQ(f.dropAndLoad(writeWav(f.folder.getChildFile("device.wav"), 2.0, 8000, 1)).state,
+              (int)PreparationState::Published);
+    auto& s = f.editor->getSourceControls();
+    auto& state = f.processor->getTransportState();
+    const auto playingLine =
+        "PLAYING  /  " + f.processor->getLoadedSampleName().toUpperCase() + "  /  RANGE 0.0-100.0%  /  LOOP";
+    f.editor->setStatusMessage({}, 0);
+
+    f.processor->prepareToPlay(48000.0, 256);
+    juce::AudioBuffer<float> block(2, 256);
+    juce::MidiBuffer midi;
+    const auto deviceCallback = [&]
+    {
+        block.clear();
+        f.processor->processBlock(block, midi);
+    };
+
+    s.play.triggerClick();
+    sorvane::test::pumpMessages(20);
+    for (int i = 0; i < 60; ++i) // a second of ticks with a device calling
+    {
+        deviceCallback();
+        f.tick();
+    }
+    EXPECT_EQ(f.statusLine(), playingLine);
+    EXPECT_EQ(s.play.getButtonText(), "PLAYING");
+    EXPECT_FALSE(s.audioIndicator.isVisible());
+
+    // The device goes away: 29 ticks (483 ms) are within the grace, 31 (517 ms) are not.
+    for (int i = 0; i < 29; ++i)
+        f.tick();
+    EXPECT_EQ(f.statusLine(), playingLine);
+    f.tick();
+    f.tick();
+    EXPECT_EQ(f.statusLine(), sorvane::noAudioDeviceStatus);
+    EXPECT_EQ(s.status.findColour(juce::Label::textColourId), f.themed(pal::red));
+    EXPECT_EQ(s.play.getButtonText(), "PLAY");
+    EXPECT_EQ(f.fill(s.play), f.themed(pal::cyan));
+    EXPECT_TRUE(s.audioIndicator.isVisible());
+    EXPECT_EQ(s.audioIndicator.getText(), "NO AUDIO");
+    EXPECT_FALSE(s.audioIndicator.getBounds().isEmpty());
+    EXPECT_TRUE(state.playing.load()) << "the transport resumes once a device calls again";
+
+    // Messages still reach the user meanwhile.
+    f.editor->setStatusMessage("SEEK +5% / EQUAL-POWER FADE", 2);
+    f.tick();
+    EXPECT_EQ(f.statusLine(),
+              juce::String(sorvane::noAudioDeviceStatus) + "  /  SEEK +5% / EQUAL-POWER FADE");
+    f.editor->setStatusMessage({}, 0);
+
+    // The device returns: the first callback is enough.
+    deviceCallback();
+    f.tick();
+    EXPECT_EQ(f.statusLine(), playingLine);
+    EXPECT_EQ(s.play.getButtonText(), "PLAYING");
+    EXPECT_FALSE(s.audioIndicator.isVisible());
 }
 
 //======================================================================================================

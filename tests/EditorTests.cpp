@@ -231,7 +231,8 @@ TEST(LastDirectoryStore, RemembersFoldersAndFallsBack)
             root, knurlkit::juce_utilities::LastDirectoryStore::editorOptions());
         EXPECT_EQ(store.get("audioDirectory"), root) << "nothing stored: the default";
         EXPECT_EQ(store.get("audioDirectory", fallback), fallback);
-        store.remember("audioDirectory", file);
+        juce::String error;
+        EXPECT_TRUE(store.remember("audioDirectory", file, error)) << error;
         EXPECT_EQ(store.get("audioDirectory", fallback), audio);
         EXPECT_TRUE(store.getSettingsFile().existsAsFile()) << "saved at once";
         EXPECT_TRUE(store.getSettingsFile().getFullPathName().contains("Kavix"));

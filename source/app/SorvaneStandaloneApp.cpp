@@ -2,6 +2,7 @@
 
 #include "app/AppCommandLine.h"
 #include "app/AudioDevicePreference.h"
+#include "app/ReleaseCommandLine.h"
 #include "editor/SorvaneAudioProcessorEditor.h"
 
 #include <iostream>
@@ -79,6 +80,15 @@ void SorvaneStandaloneApp::openSourceFile(const juce::File& file)
             editor->loadSampleWithPreflight(file);
 }
 
+void SorvaneStandaloneApp::reportSettingsNotSaved(const juce::String& reason)
+{
+    reportFailure("Settings cannot be saved: " + reason);
+    if (window != nullptr)
+        if (auto* processor = window->getAudioProcessor())
+            if (auto* editor = dynamic_cast<SorvaneAudioProcessorEditor*>(processor->getActiveEditor()))
+                editor->reportSettingsNotSaved(reason);
+}
+
 void SorvaneStandaloneApp::initialise(const juce::String& commandLine)
 {
     initialiseStarted = true;
@@ -148,6 +158,12 @@ void SorvaneStandaloneApp::initialise(const juce::String& commandLine)
                                                                     juce::Colour(0xff000000), settings, false,
                                                                     juce::String(), nullptr, outputsOnly);
     window->setVisible(true);
+    deviceWatcher =
+        std::make_unique<knurlkit::AudioDeviceWatcher>(window->getDeviceManager(), outputsOnly[0].numOuts);
+    settingsWatch = std::make_unique<knurlkit::SettingsSaveWatch>(
+        *settings, applicationProperties.getStorageParameters().millisecondsBeforeSaving,
+        [this](const juce::String& reason) { reportSettingsNotSaved(reason); });
+    settingsWatch->checkNow();
 
     if (command.sourceFile != juce::File())
         openSourceFile(command.sourceFile);
@@ -181,6 +197,8 @@ void SorvaneStandaloneApp::shutdown()
     }
 
     stopTimer();
+    deviceWatcher.reset();
+    settingsWatch.reset();
 
     if (window != nullptr)
     {

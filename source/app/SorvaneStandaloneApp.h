@@ -1,7 +1,9 @@
 #pragma once
 
+#include "app/AudioDeviceWatcher.h"
 #include "app/QuitSignalWatcher.h"
 #include "app/ReleaseReports.h"
+#include "app/SettingsSaveWatch.h"
 #include "app/SingleInstanceChannel.h"
 #include "app/StandaloneFullscreenWindow.h"
 
@@ -35,9 +37,12 @@ private:
     void quitWithExitCode(int exitCode);
     void forwardCommandLineToRunningInstance();
     void openSourceFile(const juce::File& file);
+    void reportSettingsNotSaved(const juce::String& reason);
 
     juce::ApplicationProperties applicationProperties;
     std::unique_ptr<knurlkit::StandaloneFullscreenWindow> window;
+    std::unique_ptr<knurlkit::AudioDeviceWatcher> deviceWatcher;
+    std::unique_ptr<knurlkit::SettingsSaveWatch> settingsWatch;
 
     juce::File smokeReportFile;
     juce::File instanceOwnerReportFile;

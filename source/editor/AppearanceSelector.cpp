@@ -126,9 +126,10 @@ void AppearanceSelector::setTheme(int newTheme, bool persist)
 
     if (persist && persistenceEnabled)
     {
-        // Nothing to report to: the theme is already applied and is simply not remembered.
-        juce::String ignored;
-        storeTheme(theme, ignored);
+        // The theme is already applied; it is only not remembered.
+        juce::String error;
+        if (!storeTheme(theme, error) && onStoreFailed)
+            onStoreFailed(error);
     }
 }
 

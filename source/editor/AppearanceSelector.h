@@ -3,6 +3,8 @@
 #include <juce_data_structures/juce_data_structures.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <functional>
+
 namespace kavix::ui
 {
 // The interface theme combo. It recolours a target component (the editor), its look and feel and every
@@ -34,6 +36,9 @@ public:
 
     // Re-themes every control of the component and its children from their recorded Original colours.
     void updateControls(juce::Component& component);
+
+    // Called with the reason when a chosen theme could not be stored; the theme still applies.
+    std::function<void(const juce::String& error)> onStoreFailed;
 
     void setPersistenceEnabled(bool shouldPersist) noexcept { persistenceEnabled = shouldPersist; }
     bool isPersistenceEnabled() const noexcept { return persistenceEnabled; }

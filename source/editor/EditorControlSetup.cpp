@@ -396,6 +396,15 @@ void SorvaneAudioProcessorEditor::buildSourceControls()
     kavix::ui::setColour(s.status, juce::Label::textColourId, pal::cyan.withAlpha((juce::uint8)0xD1));
     show(s.status, Shown::both);
 
+    // Not registered with show(): the refresh shows it only while no audio device runs.
+    identify(s.audioIndicator, "audioDeviceIndicator", "No audio device running");
+    s.audioIndicator.setTooltip("No audio device is running: choose one in Options > Audio/MIDI Settings");
+    s.audioIndicator.setFont(juce::Font(9.5f, juce::Font::bold));
+    s.audioIndicator.setJustificationType(juce::Justification::centred);
+    kavix::ui::setColour(s.audioIndicator, juce::Label::backgroundColourId, pal::red);
+    kavix::ui::setColour(s.audioIndicator, juce::Label::textColourId, pal::ink);
+    addChildComponent(s.audioIndicator);
+
     addChildComponent(exportActivity);
 }
 

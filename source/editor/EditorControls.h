@@ -55,6 +55,7 @@ struct SourceControls
     juce::TextButton capture{"CAPTURE"}, exportWav{"EXPORT WAV"}, dragWav{"DRAG WAV"},
         clearAudio{"CLEAR AUDIO"}, loadAudio{"LOAD AUDIO"};
     juce::TextButton play{"PLAY"}, pause{"PAUSE"}, stop{"STOP"};
+    juce::Label audioIndicator{{}, "NO AUDIO"};
     juce::Label status;
 };
 

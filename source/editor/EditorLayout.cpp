@@ -302,6 +302,9 @@ void layoutBottom(EditorLayout& l, const EditorLayoutInput& in)
                 row.gapRight(4);
                 *bounds = row.right(width);
             }
+            // What is left of the row, at the smallest window still about 80 px.
+            row.gapRight(4);
+            l.audioIndicator = row.left(std::min(row.remaining(), 120)).reduced(0, 6);
         }
         y += 32 + 3;
     }

@@ -45,6 +45,7 @@ struct EditorLayout
     Rect loop, zeroSnap;
     std::array<Rect, 3> rangeLabels, rangeSliders;
     Rect stop, pause, play, loadAudio, clearAudio, dragWav, exportWav, capture, captureLength, crossfade;
+    Rect audioIndicator; // stand-alone: shown while no audio device runs
     Rect status;
 
     // Tressel surface

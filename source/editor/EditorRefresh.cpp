@@ -200,6 +200,12 @@ void SorvaneAudioProcessorEditor::refreshStandaloneTransport(juce::String& statu
     const bool playing = state.playing.load();
     const bool paused = loaded && transport.getStatus() == sorvane::TransportStatus::paused;
     const bool captureRunning = false; // capture arrives later
+    const bool audioRunning =
+        audioCallbacks.update(processor.getAudioCallbackCount(), refreshNowMilliseconds());
+    if (source.audioIndicator.isVisible() == audioRunning)
+        source.audioIndicator.setVisible(!audioRunning);
+    // Without a device the transport may still want to play; it resumes once a device runs again.
+    const bool audible = playing && audioRunning;
 
     // 19. Range controls follow the snapshot unless the user holds that slider.
     const double values[3] = {range.rangeStart * 100.0, range.rangeEnd * 100.0,
@@ -227,8 +233,8 @@ void SorvaneAudioProcessorEditor::refreshStandaloneTransport(juce::String& statu
                          loadState == sorvane::PreparationState::Decoding ||
                          loadState == sorvane::PreparationState::Publishing;
     setTextIfChanged(source.clearAudio, loading ? "CANCEL LOAD" : "CLEAR AUDIO");
-    setTextIfChanged(source.play, playing ? "PLAYING" : "PLAY");
-    setFillIfChanged(source.play, playing ? lightenedWhileActive(pal::cyan) : pal::cyan, shownPlayFill);
+    setTextIfChanged(source.play, audible ? "PLAYING" : "PLAY");
+    setFillIfChanged(source.play, audible ? lightenedWhileActive(pal::cyan) : pal::cyan, shownPlayFill);
     setFillIfChanged(source.pause, playing ? pal::violet : pal::metalDark, shownPauseFill);
     setFillIfChanged(source.stop, paused ? lightenedWhileActive(pal::red) : pal::red, shownStopFill);
 
@@ -241,6 +247,7 @@ void SorvaneAudioProcessorEditor::refreshStandaloneTransport(juce::String& statu
     in.rangeStart = range.rangeStart;
     in.rangeEnd = range.rangeEnd;
     in.looping = range.looping;
+    in.audioRunning = audioRunning;
     const auto line = sorvane::composeTransportStatus(in);
     status = line.text;
     colour = line.colour;

@@ -77,9 +77,16 @@ void SorvaneAudioProcessorEditor::chooseSample()
                                    const auto file = chooser.getResult();
                                    if (file == juce::File())
                                        return;
-                                   safeThis->editorSettings.remember(audioDirectoryKey, file);
+                                   safeThis->rememberAudioFolder(file);
                                    safeThis->loadSampleWithPreflight(file);
                                });
+}
+
+void SorvaneAudioProcessorEditor::rememberAudioFolder(const juce::File& file)
+{
+    juce::String error;
+    if (!editorSettings.remember(audioDirectoryKey, file, error))
+        reportSettingsNotSaved(error);
 }
 
 bool SorvaneAudioProcessorEditor::isInterestedInFileDrag(const juce::StringArray& files)
@@ -92,7 +99,7 @@ void SorvaneAudioProcessorEditor::filesDropped(const juce::StringArray& files, i
     if (!isInterestedInFileDrag(files))
         return;
     const juce::File file(files[0]);
-    editorSettings.remember(audioDirectoryKey, file);
+    rememberAudioFolder(file);
     loadSampleWithPreflight(file);
     repaint();
 }

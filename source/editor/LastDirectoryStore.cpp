@@ -1,4 +1,5 @@
 #include "editor/LastDirectoryStore.h"
+#include "editor/SettingsFileCheck.h"
 #include "editor/SettingsLocation.h"
 
 namespace knurlkit::juce_utilities
@@ -39,14 +40,13 @@ juce::File LastDirectoryStore::get(const juce::String& key, const juce::File& fa
     return defaultDirectory;
 }
 
-void LastDirectoryStore::remember(const juce::String& key, const juce::File& file)
+bool LastDirectoryStore::remember(const juce::String& key, const juce::File& file, juce::String& error)
 {
     const auto folder = file.isDirectory() ? file : file.getParentDirectory();
     if (!folder.isDirectory() || properties.getValue(key) == folder.getFullPathName())
-        return;
+        return true;
 
     properties.setValue(key, folder.getFullPathName());
-    if (properties.needsToBeSaved())
-        properties.save();
+    return !properties.needsToBeSaved() || saveSettingsFile(properties, error);
 }
 } // namespace knurlkit::juce_utilities

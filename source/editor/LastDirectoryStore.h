@@ -17,8 +17,9 @@ public:
     // The remembered folder for key if it still exists, else fallback if that exists, else the default.
     juce::File get(const juce::String& key, const juce::File& fallback = {}) const;
 
-    // Remembers file's folder (or file itself when it is a folder) and saves at once.
-    void remember(const juce::String& key, const juce::File& file);
+    // Remembers file's folder (or file itself when it is a folder) and saves at once. The folder is
+    // remembered for this run even when saving fails; error then says why.
+    bool remember(const juce::String& key, const juce::File& file, juce::String& error);
 
     const juce::File& getDefaultDirectory() const noexcept { return defaultDirectory; }
     juce::File getSettingsFile() const { return properties.getFile(); }

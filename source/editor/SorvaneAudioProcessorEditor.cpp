@@ -99,6 +99,7 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
     appearance = std::make_unique<kavix::ui::AppearanceSelector>(*this, "Sorvane");
     addAndMakeVisible(*appearance);
     appearance->applyStoredTheme();
+    appearance->onStoreFailed = [this](const juce::String& error) { reportSettingsNotSaved(error); };
 
     // Space and the arrows reach the transport from a focused combo box too.
     std::function<void(juce::Component&)> listenToCombos = [&](juce::Component& c)
@@ -225,6 +226,14 @@ void SorvaneAudioProcessorEditor::setStatusMessage(const juce::String& message, 
 {
     statusMessage = message;
     statusCountdown = ticks;
+}
+
+void SorvaneAudioProcessorEditor::reportSettingsNotSaved(const juce::String& reason)
+{
+    if (settingsFailureReported)
+        return;
+    settingsFailureReported = true;
+    setStatusMessage("SETTINGS CANNOT BE SAVED / " + reason, 300); // long enough to read a path
 }
 
 //======================================================================================================
@@ -382,6 +391,7 @@ void SorvaneAudioProcessorEditor::applyLayout(const sorvane::EditorLayout& l)
     source.capture.setBounds(l.capture);
     source.captureLength.setBounds(l.captureLength);
     source.crossfade.setBounds(l.crossfade);
+    source.audioIndicator.setBounds(l.audioIndicator);
     source.status.setBounds(l.status);
     exportActivity.setBounds(l.status);
 

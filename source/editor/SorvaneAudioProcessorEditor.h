@@ -1,6 +1,7 @@
 #pragma once
 
 #include "editor/AppearanceSelector.h"
+#include "editor/AudioCallbackWatch.h"
 #include "editor/EditorControls.h"
 #include "editor/EditorLayout.h"
 #include "editor/ExportActivity.h"
@@ -42,6 +43,8 @@ public:
     void setStatusMessage(const juce::String& message, int ticks = 105);
     const juce::String& getStatusMessage() const noexcept { return statusMessage; }
     int getStatusCountdown() const noexcept { return statusCountdown; }
+    // Says once per window that settings cannot be saved, with the reason; later failures are quiet.
+    void reportSettingsNotSaved(const juce::String& reason);
 
     void paint(juce::Graphics&) override;
     void paintOverChildren(juce::Graphics&) override;
@@ -160,6 +163,7 @@ private:
     // Source flows (EditorSourceFlows.cpp).
     void wireSourceActions();
     void applyRangeFromControls();
+    void rememberAudioFolder(const juce::File& file);
     void showAlert(juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text);
 
     // Workflow commands (EditorWorkflowCommands.cpp).
@@ -186,6 +190,7 @@ private:
     bool tresselModeActive = false;
     juce::String statusMessage;
     int statusCountdown = 0;
+    bool settingsFailureReported = false;
     int searchDebounceTicks = 0;
     int variantDisplay = -1;
     int tresselRevealTicks = 0;
@@ -201,6 +206,7 @@ private:
     // The last seen source-load job, so only changes turn into status texts.
     std::uint64_t lastLoadGeneration = 0;
     std::int32_t lastLoadState = 0;
+    sorvane::AudioCallbackWatch audioCallbacks;
     // IN, OUT and PLAYHEAD: the snapshot does not overwrite a slider under the user's mouse.
     std::array<bool, 3> rangeSliderDragged{};
     std::unique_ptr<juce::FileChooser> sampleChooser;

@@ -6,6 +6,8 @@ namespace sorvane
 TransportStatusLine composeTransportStatus(const TransportStatusInput& in)
 {
     namespace pal = sorvane::palette;
+    if (!in.audioRunning)
+        return {noAudioDeviceStatus, pal::red};
     if (!in.sourceLoaded)
         return {"NO SAMPLE LOADED / DROP OR LOAD AUDIO", pal::cyan};
 

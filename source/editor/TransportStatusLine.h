@@ -13,6 +13,9 @@ struct TransportStatusInput
     juce::String sourceName;
     double rangeStart = 0.0, rangeEnd = 1.0;
     bool looping = true;
+    // Whether an audio device still calls the processor; without one nothing plays, whatever the
+    // transport says.
+    bool audioRunning = true;
 };
 
 struct TransportStatusLine
@@ -20,6 +23,10 @@ struct TransportStatusLine
     juce::String text;
     juce::Colour colour;
 };
+
+// What the stand-alone status line says when no audio device calls the processor.
+inline constexpr const char* noAudioDeviceStatus =
+    "NO AUDIO DEVICE RUNNING / CHECK OPTIONS > AUDIO/MIDI SETTINGS";
 
 TransportStatusLine composeTransportStatus(const TransportStatusInput& in);
 

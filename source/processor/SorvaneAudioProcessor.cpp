@@ -239,6 +239,9 @@ void SorvaneAudioProcessor::clearMeters() noexcept
 void SorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
     juce::ScopedNoDenormals noDenormals;
+    // Only this thread writes the count, so a plain load and store is enough.
+    audioCallbackCount.store(audioCallbackCount.load(std::memory_order_relaxed) + 1,
+                             std::memory_order_relaxed);
 
     const int numSamples = buffer.getNumSamples();
     if (!buffer.hasBeenCleared())

@@ -122,6 +122,11 @@ public:
     const sorvane::SorvaneEngine& getEngine() const noexcept { return engine; }
     sorvane::EngineMeters getPublishedEngineMeters() const noexcept { return publishedEngineMeters.load(); }
     double getDeviceSampleRate() const noexcept { return deviceSampleRate; }
+    // Blocks processed so far; a count that stops moving means no audio device calls us any more.
+    std::uint64_t getAudioCallbackCount() const noexcept
+    {
+        return audioCallbackCount.load(std::memory_order_relaxed);
+    }
 
     //==================================================================================================
     // Scalars shared with the editor and the workflows; plain atomics, read without locks.
@@ -163,6 +168,8 @@ private:
     std::atomic<bool> resetRequested{false};
 
     sorvane::PublishedMeters publishedEngineMeters;
+    std::atomic<std::uint64_t> audioCallbackCount{0};
+    static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
 
     sorvane::MutationHistory mutationHistory;
     // The sound the current variants started from and the variants themselves: a Tressel session's or

@@ -10,7 +10,9 @@ import contextlib
 import ctypes
 import ctypes.util
 import fcntl
+import glob
 import os
+import re
 import select
 import shutil
 import signal
@@ -192,9 +194,10 @@ def jack_environment(server_name, base=None):
 class JackServer:
     """jackd with the dummy backend under a name of its own."""
 
-    def __init__(self, log_folder):
-        self.name = "sorvane-test-%d-%s" % (os.getpid(), uuid.uuid4().hex[:8])
-        self.log_path = os.path.join(log_folder, "jackd.log")
+    def __init__(self, log_folder, name=None):
+        """A name of an earlier server starts that server again (clients find it under its name)."""
+        self.name = name or "sorvane-test-%d-%s" % (os.getpid(), uuid.uuid4().hex[:8])
+        self.log_path = os.path.join(log_folder, "jackd-%s.log" % uuid.uuid4().hex[:8])
         self.proc = None
 
     def lsp(self, *options):
@@ -222,6 +225,83 @@ class JackServer:
 
     def __exit__(self, *exc):
         stop_process(self.proc)
+
+
+def remove_jack_leftovers(server_name):
+    """A client whose server died leaves its semaphore in /dev/shm; a test's own server name finds them."""
+    for path in glob.glob("/dev/shm/jack_sem.*_%s_*" % glob.escape(server_name)):
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(path)
+
+
+def window_geometry(display, title):
+    """(x, y, width, height) of the shown top-level window with this title, or None. A closed JUCE
+    window may stay in the tree, unmapped."""
+    def xwininfo(*args):
+        return subprocess.run(["xwininfo", "-display", display, *args], capture_output=True, text=True,
+                              timeout=10).stdout
+    pattern = r'(0x[0-9a-f]+) "%s": \(.*?\)\s+(\d+)x(\d+)\+(-?\d+)\+(-?\d+)' % re.escape(title)
+    for window, width, height, x, y in re.findall(pattern, xwininfo("-root", "-tree")):
+        if "Map State: IsViewable" in xwininfo("-id", window):
+            return int(x), int(y), int(width), int(height)
+    return None
+
+
+class XInput:
+    """Keys and clicks through the X server's XTEST extension, as a user would type and click."""
+
+    def __init__(self, display):
+        self.x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
+        self.xtst = ctypes.CDLL(ctypes.util.find_library("Xtst"))
+        self.x11.XOpenDisplay.restype = ctypes.c_void_p
+        self.x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self.x11.XStringToKeysym.restype = ctypes.c_ulong
+        self.x11.XStringToKeysym.argtypes = [ctypes.c_char_p]
+        self.x11.XKeysymToKeycode.restype = ctypes.c_ubyte
+        self.x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self.x11.XFlush.argtypes = [ctypes.c_void_p]
+        self.x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        self.xtst.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        self.xtst.XTestFakeMotionEvent.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int,
+                                                   ctypes.c_ulong]
+        self.display = self.x11.XOpenDisplay(display.encode())
+        if not self.display:
+            raise RuntimeError("cannot open display " + display)
+
+    def close(self):
+        if self.display:
+            self.x11.XCloseDisplay(self.display)
+            self.display = None
+
+    def keys(self, *names):
+        """Presses the keys (X keysym names such as "Control_L", "o") together, then releases them."""
+        codes = [self.x11.XKeysymToKeycode(self.display, self.x11.XStringToKeysym(n.encode())) for n in names]
+        if 0 in codes:
+            raise ValueError("no key for %r" % (names,))
+        for code in codes:
+            self.xtst.XTestFakeKeyEvent(self.display, code, 1, 0)
+        for code in reversed(codes):
+            self.xtst.XTestFakeKeyEvent(self.display, code, 0, 0)
+        self.x11.XFlush(self.display)
+        time.sleep(0.05)
+
+    def type(self, text):
+        """Types lower-case letters, digits, '.', '-' and '/' (nothing that needs Shift)."""
+        names = {".": "period", "-": "minus", "/": "slash"}
+        for ch in text:
+            if not (ch in names or ch.isdigit() or "a" <= ch <= "z"):
+                raise ValueError("cannot type %r" % ch)
+            self.keys(names.get(ch, ch))
+
+    def click(self, x, y):
+        self.xtst.XTestFakeMotionEvent(self.display, -1, x, y, 0)
+        self.x11.XFlush(self.display)
+        time.sleep(0.1)
+        for pressed in (1, 0):
+            self.xtst.XTestFakeButtonEvent(self.display, 1, pressed, 0)
+            self.x11.XFlush(self.display)
+            time.sleep(0.05)
 
 
 def instance_lock_path():

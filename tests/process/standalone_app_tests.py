@@ -16,9 +16,15 @@ import unittest
 import wave
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import end_to_end_audio_test as audio  # noqa: E402
 import harness  # noqa: E402
 
 APP = None
+
+# Playback of the generated tone settles near 0.27 RMS after the level matcher's first moments; the
+# processor's silence measures exactly 0.
+AUDIBLE = 0.05
+SILENT = 1e-4
 
 SMOKE_KEYS = ["schemaVersion", "product", "version", "windowVisible", "processorReady", "topLevelWindowCount",
               "normalQuitRequested", "pass"]
@@ -214,6 +220,179 @@ class StandaloneAppTests(AppTestCase):
         self.assertEqual(getattr(setup, "tag", None), "DEVICESETUP", "no audio setup saved: %r" % setup)
         self.assertEqual(setup.get("deviceType"), "JACK")
         self.assertEqual(setup.get("audioOutputDeviceName"), "system")
+
+    # -------------------------------------------------------------------------------------------
+    # Driving the window as a user does: the app has no other way to load and play a source.
+    def click_editor(self, screen):
+        """A click on the blank header of the editor, which takes the keyboard focus."""
+        geometry = harness.window_geometry(self.x.display, harness.APP_NAME)
+        self.assertIsNotNone(geometry, "the app's window is not on the screen")
+        x, y, width, height = geometry
+        screen.click(x + width // 5, y + height * 8 // 100)
+        time.sleep(0.3)
+
+    def load_from_music_folder(self, screen, file_name):
+        # Ctrl+O opens JUCE's own chooser in the user's Music folder; its file box takes the name.
+        # Without a window manager a click does not always hand the keyboard over: try again.
+        title = "Load an audio sample"
+        chooser = None
+        for _ in range(3):
+            self.click_editor(screen)
+            screen.keys("Control_L", "o")
+            chooser = harness.wait_until(lambda: harness.window_geometry(self.x.display, title), 3)
+            if chooser:
+                break
+        self.assertTrue(chooser, "the file chooser did not open")
+        time.sleep(0.5)
+        x, y, width, height = chooser
+        for _ in range(3):
+            screen.click(x + width // 2, y + height - 63)
+            time.sleep(0.3)
+            screen.type(file_name)
+            screen.keys("Return")
+            if harness.wait_until(lambda: harness.window_geometry(self.x.display, title) is None, 3):
+                time.sleep(0.5)  # the load takes a moment
+                return
+        self.fail("the file chooser did not take " + file_name)
+
+    def recorded_level(self, jack, seconds):
+        """The quieter channel's RMS level of the app's outputs over the given time."""
+        path = os.path.join(self.home, "recorded.wav")
+        ports = [harness.APP_NAME + ":out_1", harness.APP_NAME + ":out_2"]
+        result = subprocess.run(["jack_rec", "-f", path, "-d", str(seconds), "-b", "32", *ports],
+                                env=harness.jack_environment(jack.name), capture_output=True, text=True,
+                                timeout=seconds + 15)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        _, channels = audio.read_wav(path)
+        os.remove(path)
+        return min(audio.rms(channel) for channel in channels)
+
+    def start_playback(self, screen, jack):
+        # After the chooser closes, the window may need a first click just to get its focus back. Space
+        # toggles, so it is pressed again only while the app is still silent.
+        for _ in range(3):
+            self.click_editor(screen)
+            screen.keys("space")
+            level = self.recorded_level(jack, 0.5)
+            if level > SILENT:
+                return level
+        self.fail("space did not start playback")
+
+    def test_playback_resumes_when_the_jack_server_comes_back(self):
+        music = os.path.join(self.home, "Music")
+        os.makedirs(music)
+        audio.write_source(os.path.join(music, "tone.wav"))
+        screen = harness.XInput(self.x.display)
+        self.addCleanup(screen.close)
+
+        servers = [harness.JackServer(self.home).__enter__()]
+        app = self.app(jack=servers[0])
+        try:
+            self.assertTrue(harness.wait_until(
+                lambda: app.proc.poll() is not None or "Sorvane:out_2" in (servers[0].lsp() or ""), 15),
+                "no JACK ports; stderr:\n" + app.stderr_text())
+            self.load_from_music_folder(screen, "tone.wav")
+            print("playing at RMS %.4f" % self.start_playback(screen, servers[0]))
+
+            for ending in (signal.SIGTERM, signal.SIGKILL):  # the server quits, then it crashes
+                with self.subTest(server_ended_by=ending.name):
+                    servers[-1].proc.send_signal(ending)
+                    servers[-1].proc.wait(timeout=10)
+                    time.sleep(2.0)
+                    self.assertIsNone(app.proc.poll(), "the app ended with its server; stderr:\n" + app.stderr_text())
+
+                    servers.append(harness.JackServer(self.home, name=servers[0].name).__enter__())
+                    restarted = time.monotonic()
+                    # JACK connects nothing by itself: the app opened its device and connected again.
+                    self.assertTrue(harness.wait_until(
+                        lambda: "Sorvane:out_2\n   system:playback_2" in (servers[-1].lsp("-c") or ""), 10),
+                        "the app did not come back to the restarted server")
+                    connected_after = time.monotonic() - restarted
+                    level = self.recorded_level(servers[-1], 1.0)
+                    print("%s: connected again %.2f s after the restart, playing at RMS %.4f"
+                          % (ending.name, connected_after, level))
+                    self.assertGreater(level, AUDIBLE, "the app came back silent")
+                    self.assertLess(connected_after, 5.0)
+
+            app.proc.send_signal(signal.SIGINT)
+            self.assert_exit(app, 0, 15)
+        finally:
+            # A client leaves before its server, or JACK leaves its semaphore behind.
+            harness.stop_process(app.proc)
+            for server in servers:
+                server.__exit__(None, None, None)
+            harness.remove_jack_leftovers(servers[0].name)
+
+    def test_a_jack_server_that_starts_after_the_app_is_taken_up(self):
+        server = harness.JackServer(self.home)  # named, not yet running
+        app = self.app(jack=server)
+        try:
+            self.wait_for_signal_handlers(app)
+            time.sleep(1.5)
+            self.assertIsNone(app.proc.poll(), "the app ended without a device; stderr:\n" + app.stderr_text())
+            server.__enter__()
+            started = time.monotonic()
+            self.assertTrue(harness.wait_until(
+                lambda: "Sorvane:out_2\n   system:playback_2" in (server.lsp("-c") or ""), 10),
+                "the app did not take up the new server")
+            print("connected %.2f s after the server started" % (time.monotonic() - started))
+            self.assertLess(time.monotonic() - started, 5.0)
+            app.proc.send_signal(signal.SIGINT)
+            self.assert_exit(app, 0, 15)
+        finally:
+            harness.stop_process(app.proc)
+            server.__exit__(None, None, None)
+            harness.remove_jack_leftovers(server.name)
+
+        setup = self.assert_quit_through_shutdown(app).get("audioSetup")
+        self.assertEqual(getattr(setup, "tag", None), "DEVICESETUP", "no audio setup saved: %r" % setup)
+        self.assertEqual(setup.get("deviceType"), "JACK")
+
+    def test_settings_that_cannot_be_saved_are_reported_once_and_the_app_runs_on(self):
+        settings_folder = os.path.join(self.home, ".config", harness.APP_NAME)
+
+        def file_in_place_of_the_folder():
+            with open(settings_folder, "w") as f:
+                f.write("in the way")
+            return "is a file"
+
+        def read_only_folder():
+            os.makedirs(settings_folder)
+            os.chmod(settings_folder, 0o555)
+            self.addCleanup(os.chmod, settings_folder, 0o755)
+            return "is not writable"
+
+        cases = [("a file where the settings folder should be", file_in_place_of_the_folder)]
+        if os.geteuid() != 0:  # root writes into read-only folders all the same
+            cases.append(("a read-only settings folder", read_only_folder))
+        for description, prepare in cases:
+            with self.subTest(description):
+                os.makedirs(os.path.join(self.home, ".config"), exist_ok=True)
+                reason = prepare()
+                # JACK makes the app change a setting at start, so its own save fails too.
+                with harness.JackServer(self.home) as jack:
+                    app = self.app(jack=jack, name=description.replace(" ", "-"))
+                    try:
+                        self.wait_for_signal_handlers(app)
+                        time.sleep(5.0)  # past the settings' 3 s save delay and the second look after it
+                        self.assertIsNone(app.proc.poll(), "the app ended; stderr:\n" + app.stderr_text())
+                        listing = subprocess.run(["xwininfo", "-root", "-tree", "-display", self.x.display],
+                                                 capture_output=True, text=True).stdout
+                        self.assertEqual(listing.count('"Sorvane": ("Sorvane" "Sorvane")'), 1,
+                                         "one window, and no alert: " + listing)
+                        app.proc.send_signal(signal.SIGINT)
+                        self.assert_exit(app, 0, 15)
+                    finally:
+                        harness.stop_process(app.proc)
+                told = [line for line in app.stderr_text().splitlines() if "Settings cannot be saved" in line]
+                self.assertEqual(len(told), 1, app.stderr_text())
+                self.assertIn(settings_folder + " " + reason, told[0])
+                self.assertFalse(os.path.exists(os.path.join(settings_folder, harness.APP_NAME + ".settings")))
+                if os.path.isfile(settings_folder):
+                    os.remove(settings_folder)
+                else:
+                    os.chmod(settings_folder, 0o755)
+                    os.rmdir(settings_folder)
 
     def test_sigint_quits_through_shutdown(self):
         app = self.app()
