@@ -105,3 +105,135 @@ TEST(EngineRobustness, FactoryProgramOutputIsUnchangedForOrdinaryInput)
         EXPECT_EQ(hash, expected[program]) << "program " << program << ": 0x" << std::hex << hash << "ull";
     }
 }
+
+namespace
+{
+constexpr int blocksBefore = 4, blocksAfter = 4;
+constexpr int hostileBlock = blocksBefore;
+
+enum class Spread
+{
+    fewSamples, // both channels, one channel, and the block's first and last samples
+    wholeBlock
+};
+
+struct HostileCase
+{
+    const char* name;
+    float value;
+    Spread spread;
+    bool discarded; // taken as silence, or processed as (very loud) audio
+};
+
+bool isHostileSample(Spread spread, int channel, int i)
+{
+    if (spread == Spread::wholeBlock)
+        return true;
+    return i == 0 || i == 100 || (channel == 0 && i == 300) || (channel == 1 && i == blockSize - 1);
+}
+
+// The program's output over the test signal, with the chosen samples of one block replaced.
+std::vector<juce::AudioBuffer<float>> runWithHostileBlock(int program, const TestSource& source, float value,
+                                                          Spread spread)
+{
+    auto processor = preparedProgram(program);
+    juce::MidiBuffer midi;
+    std::vector<juce::AudioBuffer<float>> out;
+    for (int b = 0; b < blocksBefore + 1 + blocksAfter; ++b)
+    {
+        juce::AudioBuffer<float> block(2, blockSize);
+        source.fill(block, b);
+        if (b == hostileBlock)
+            for (int ch = 0; ch < 2; ++ch)
+                for (int i = 0; i < blockSize; ++i)
+                    if (isHostileSample(spread, ch, i))
+                        block.setSample(ch, i, (ch == 1 && i % 2 == 1 && value != 0.0f) ? -value : value);
+        processor->processBlock(block, midi);
+        out.push_back(std::move(block));
+    }
+    return out;
+}
+// Checks the output from the hostile block on; returns at the first fault so every case reports.
+void expectRecovered(const HostileCase& c, const std::vector<juce::AudioBuffer<float>>& out,
+                     const std::vector<juce::AudioBuffer<float>>& zeroed)
+{
+    bool differsFromSilence = false;
+    for (int b = hostileBlock; b < (int)out.size(); ++b)
+        for (int ch = 0; ch < 2; ++ch)
+            for (int i = 0; i < blockSize; ++i)
+            {
+                const float y = out[(size_t)b].getSample(ch, i);
+                const float reference = zeroed[(size_t)b].getSample(ch, i);
+                ASSERT_TRUE(std::isfinite(y)) << "block " << b << " channel " << ch << " sample " << i;
+                if (c.discarded)
+                    ASSERT_EQ(bitsOf(y), bitsOf(reference))
+                        << "block " << b << " channel " << ch << " sample " << i;
+                // +24 dB of level gain and +12 dB of result trim on a signal within full scale
+                else if (b > hostileBlock)
+                    ASSERT_LE(std::abs(y), 64.0f) << "block " << b << " channel " << ch << " sample " << i;
+                differsFromSilence = differsFromSilence || y != reference;
+            }
+    if (!c.discarded)
+        EXPECT_TRUE(differsFromSilence) << "a loud but finite sample must be processed, not dropped";
+}
+} // namespace
+
+TEST(EngineRobustness, HostileInputNeverPoisonsTheOutputOfAnyProgram)
+{
+    constexpr float inf = std::numeric_limits<float>::infinity();
+    const HostileCase cases[] = {
+        {"1e20", 1e20f, Spread::fewSamples, true},
+        {"just past the square's overflow", 1.9e19f, Spread::fewSamples, true},
+        {"largest float", std::numeric_limits<float>::max(), Spread::fewSamples, true},
+        {"infinity", inf, Spread::fewSamples, true},
+        {"NaN", std::numeric_limits<float>::quiet_NaN(), Spread::fewSamples, true},
+        {"1e20 for a whole block", 1e20f, Spread::wholeBlock, true},
+        {"+60 dBFS, loud but audio", 1000.0f, Spread::fewSamples, false},
+    };
+    const TestSource source;
+    for (int program = 0; program < numFactoryPrograms; ++program)
+    {
+        const auto zeroedFew = runWithHostileBlock(program, source, 0.0f, Spread::fewSamples);
+        const auto zeroedWhole = runWithHostileBlock(program, source, 0.0f, Spread::wholeBlock);
+        for (const auto& c : cases)
+        {
+            SCOPED_TRACE(testing::Message() << "program " << program << ", " << c.name);
+            expectRecovered(c, runWithHostileBlock(program, source, c.value, c.spread),
+                            c.spread == Spread::wholeBlock ? zeroedWhole : zeroedFew);
+        }
+    }
+}
+
+// Settings far outside every parameter's range can still overflow a gain inside the chain; the engine
+// mutes what it cannot compute and is a fresh engine again from the next block.
+TEST(EngineRobustness, StateThatTurnsNonFiniteIsClearedWithinOneBlock)
+{
+    const auto sane = test::everyStageActive();
+    auto absurd = sane;
+    absurd.inputDb = 1000.0f; // a finite setting whose gain overflows to infinity
+    const auto left = test::testSignal(4 * blockSize, rate, 0);
+    const auto right = test::testSignal(4 * blockSize, rate, 1);
+
+    SorvaneEngine engine, fresh;
+    engine.prepare(rate, 2, blockSize);
+    fresh.prepare(rate, 2, blockSize);
+    for (int b = 0; b < 4; ++b)
+    {
+        const std::vector<float> l(left.begin() + b * blockSize, left.begin() + (b + 1) * blockSize);
+        const std::vector<float> r(right.begin() + b * blockSize, right.begin() + (b + 1) * blockSize);
+        auto block = test::bufferFrom(l, r);
+        engine.process(block, b == 0 ? absurd : sane, 120);
+        for (int ch = 0; ch < 2; ++ch)
+            for (int i = 0; i < blockSize; ++i)
+                ASSERT_TRUE(std::isfinite(block.getSample(ch, i))) << "block " << b << " sample " << i;
+        if (b == 0)
+            continue;
+        auto reference = test::bufferFrom(l, r);
+        fresh.process(reference, sane, 120);
+        for (int ch = 0; ch < 2; ++ch)
+            for (int i = 0; i < blockSize; ++i)
+                ASSERT_EQ(bitsOf(block.getSample(ch, i)), bitsOf(reference.getSample(ch, i)))
+                    << "block " << b << " channel " << ch << " sample " << i;
+        EXPECT_TRUE(std::isfinite(engine.getMeters().levelGain));
+    }
+}
