@@ -1,129 +1,22 @@
-// The audio callback must never allocate or take a lock. This program replaces the global
-// allocation functions and interposes pthread_mutex_lock to count both while processBlock runs.
+// The audio callback must never allocate, lock or wait. RealtimeInterposers.cpp counts every way it
+// could on the thread that runs processBlock.
+#include "RealtimeInterposers.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
+#include <malloc.h>
 #include <pthread.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
-#include <new>
+#include <mutex>
 #include <random>
+#include <shared_mutex>
+#include <thread>
 
-namespace
-{
-thread_local bool watching = false;
-std::atomic<long> allocations{0};
-std::atomic<long> deallocations{0};
-std::atomic<long> mutexLocks{0};
-
-void* allocate(std::size_t size)
-{
-    if (watching)
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-
-void* allocateAligned(std::size_t size, std::align_val_t alignment)
-{
-    if (watching)
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    void* p = nullptr;
-    if (posix_memalign(&p, std::max(sizeof(void*), (std::size_t)alignment), size == 0 ? 1 : size) != 0)
-        throw std::bad_alloc();
-    return p;
-}
-
-void release(void* p) noexcept
-{
-    if (watching && p != nullptr)
-        deallocations.fetch_add(1, std::memory_order_relaxed);
-    std::free(p);
-}
-
-struct Watch
-{
-    Watch() { watching = true; }
-    ~Watch() { watching = false; }
-};
-} // namespace
-
-void* operator new(std::size_t size)
-{
-    return allocate(size);
-}
-void* operator new[](std::size_t size)
-{
-    return allocate(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    try
-    {
-        return allocate(size);
-    }
-    catch (...)
-    {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept
-{
-    return operator new(size, tag);
-}
-void* operator new(std::size_t size, std::align_val_t a)
-{
-    return allocateAligned(size, a);
-}
-void* operator new[](std::size_t size, std::align_val_t a)
-{
-    return allocateAligned(size, a);
-}
-void operator delete(void* p) noexcept
-{
-    release(p);
-}
-void operator delete[](void* p) noexcept
-{
-    release(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    release(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    release(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept
-{
-    release(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept
-{
-    release(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept
-{
-    release(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
-{
-    release(p);
-}
-
-extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex)
-{
-    using Lock = int (*)(pthread_mutex_t*);
-    static const auto real = reinterpret_cast<Lock>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
-    if (watching)
-        mutexLocks.fetch_add(1, std::memory_order_relaxed);
-    return real(mutex);
-}
+using sorvane::realtime::Watch;
 
 namespace
 {
@@ -230,7 +123,10 @@ void runAutomatedSession(juce::AudioProcessor::WrapperType wrapper)
             Watch watch;
             processor->processBlock(view, midi);
         }
-        ASSERT_TRUE(std::isfinite(view.getSample(0, n - 1))) << "block " << block;
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < n; ++i)
+                ASSERT_TRUE(std::isfinite(view.getSample(c, i)))
+                    << "block " << block << " channel " << c << " sample " << i;
         processor->getLoadedSampleName(); // the message thread's polling reclaims retired sources
     }
 
@@ -246,22 +142,161 @@ void runAutomatedSession(juce::AudioProcessor::WrapperType wrapper)
     }
     processor->setPlayHead(nullptr);
 }
+// Keeps the compiler from eliding an allocation whose result is unused.
+void keep(void* p)
+{
+    asm volatile("" : : "g"(p) : "memory");
+}
+
+void release(void* p)
+{
+    keep(p);
+    std::free(p);
+}
+
+void expectNoEvents(const juce::String& scenario)
+{
+    for (int e = 0; e < sorvane::realtime::numEvents; ++e)
+        EXPECT_EQ(sorvane::realtime::count((sorvane::realtime::Event)e), 0)
+            << scenario << ": " << sorvane::realtime::eventNames[(size_t)e];
+}
+
+juce::File writeWav(const juce::File& file, int frames, double rate, int channels, float frequency)
+{
+    auto stream = std::make_unique<juce::FileOutputStream>(file);
+    juce::WavAudioFormat wav;
+    std::unique_ptr<juce::AudioFormatWriter> writer(
+        wav.createWriterFor(stream.release(), rate, (unsigned)channels, 24, {}, 0));
+    juce::AudioBuffer<float> audio(channels, frames);
+    for (int c = 0; c < channels; ++c)
+        for (int i = 0; i < frames; ++i)
+            audio.setSample(c, i, 0.5f * (float)std::sin(2.0 * M_PI * frequency * i / rate + c));
+    writer->writeFromAudioSampleBuffer(audio, 0, frames);
+    return file;
+}
 } // namespace
 
-TEST(RealtimeSafety, CountersNoticeAllocationsAndLocks)
+TEST(RealtimeSafety, CountersNoticeEveryKindOfAllocationLockAndWait)
 {
-    const long before = allocations.load();
-    const long locksBefore = mutexLocks.load();
+    using namespace sorvane::realtime;
+    struct Case
+    {
+        const char* what;
+        Event event;
+        std::function<void()> act;
+    };
+    std::mutex mutex;
+    std::shared_mutex shared;
+    std::condition_variable condition;
+    pthread_cond_t cond;
+    pthread_cond_init(&cond, nullptr);
+    pthread_mutex_t plain;
+    pthread_mutex_init(&plain, nullptr);
+    juce::SpinLock spin;
+    const auto soon = []
+    {
+        timespec t{};
+        clock_gettime(CLOCK_REALTIME, &t);
+        return t;
+    };
+    const Case cases[] = {
+        {"new", operatorNew,
+         []
+         {
+             auto* p = new int(3);
+             keep(p);
+             delete p;
+         }},
+        {"delete", operatorDelete,
+         []
+         {
+             auto* p = new int(3);
+             keep(p);
+             delete p;
+         }},
+        {"malloc", mallocFamily, [] { release(std::malloc(24)); }},
+        {"calloc", mallocFamily, [] { release(std::calloc(3, 8)); }},
+        {"realloc", mallocFamily, [] { release(std::realloc(nullptr, 40)); }},
+        {"posix_memalign", mallocFamily,
+         []
+         {
+             void* p = nullptr;
+             ASSERT_EQ(posix_memalign(&p, 64, 64), 0);
+             std::free(p);
+         }},
+        {"aligned_alloc", mallocFamily, [] { release(aligned_alloc(64, 128)); }},
+        {"memalign", mallocFamily, [] { release(memalign(64, 128)); }},
+        {"free", freeCall, [] { release(std::malloc(24)); }},
+        {"std::mutex", mutexLock, [&] { std::lock_guard<std::mutex> lock(mutex); }},
+        {"try_lock", mutexTryLock,
+         [&]
+         {
+             if (mutex.try_lock())
+                 mutex.unlock();
+         }},
+        {"juce::CriticalSection", mutexLock,
+         []
+         {
+             juce::CriticalSection cs;
+             const juce::ScopedLock lock(cs);
+         }},
+        {"shared lock", readWriteLock, [&] { std::shared_lock<std::shared_mutex> lock(shared); }},
+        {"exclusive lock", readWriteLock, [&] { std::unique_lock<std::shared_mutex> lock(shared); }},
+        {"try shared lock", readWriteLock,
+         [&]
+         {
+             if (shared.try_lock_shared())
+                 shared.unlock_shared();
+         }},
+        {"pthread_cond_timedwait", conditionWait,
+         [&]
+         {
+             pthread_mutex_lock(&plain);
+             const auto t = soon();
+             pthread_cond_timedwait(&cond, &plain, &t);
+             pthread_mutex_unlock(&plain);
+         }},
+        {"condition_variable::wait_for", conditionWait,
+         [&]
+         {
+             std::unique_lock<std::mutex> lock(mutex);
+             condition.wait_for(lock, std::chrono::microseconds(1));
+         }},
+        {"juce::WaitableEvent", conditionWait, [] { juce::WaitableEvent().wait(1); }},
+        {"juce::SpinLock", spinLockEnter, [&] { const juce::SpinLock::ScopedLockType lock(spin); }},
+        {"juce::Thread::yield", yield, [] { juce::Thread::yield(); }},
+    };
+    for (const auto& c : cases)
+    {
+        resetCounts();
+        {
+            Watch watch;
+            c.act();
+        }
+        EXPECT_GE(count(c.event), 1) << c.what << " is not seen as " << eventNames[(size_t)c.event];
+    }
+
+    // Another thread's work, even while this one is watched, is not the audio thread's.
+    std::atomic<int> step{0};
+    std::thread other(
+        [&]
+        {
+            while (step.load() == 0)
+                continue;
+            release(std::malloc(16));
+            step = 2;
+        });
+    resetCounts();
     {
         Watch watch;
-        auto* p = new std::vector<int>(100);
-        delete p;
-        std::mutex m;
-        m.lock();
-        m.unlock();
+        step = 1;
+        while (step.load() != 2)
+            continue;
     }
-    EXPECT_GE(allocations.load() - before, 2);
-    EXPECT_GE(mutexLocks.load() - locksBefore, 1);
+    other.join();
+    EXPECT_EQ(count(mallocFamily), 0);
+    pthread_cond_destroy(&cond);
+    pthread_mutex_destroy(&plain);
 }
 
 TEST(RealtimeSafety, ProcessBlockNeverAllocatesOrLocksWhileEveryParameterIsAutomated)
@@ -269,12 +304,101 @@ TEST(RealtimeSafety, ProcessBlockNeverAllocatesOrLocksWhileEveryParameterIsAutom
     for (const auto wrapper :
          {juce::AudioProcessor::wrapperType_VST3, juce::AudioProcessor::wrapperType_Standalone})
     {
-        allocations = 0;
-        deallocations = 0;
-        mutexLocks = 0;
+        sorvane::realtime::resetCounts();
         runAutomatedSession(wrapper);
-        EXPECT_EQ(allocations.load(), 0) << "wrapper " << wrapper;
-        EXPECT_EQ(deallocations.load(), 0) << "wrapper " << wrapper;
-        EXPECT_EQ(mutexLocks.load(), 0) << "wrapper " << wrapper;
+        expectNoEvents("wrapper " + juce::String((int)wrapper));
     }
+}
+
+// Real files are decoded, published and retired by the library's own threads while the callback
+// runs on a thread of its own, as in the stand-alone app.
+TEST(RealtimeSafety, SourcesLoadAndRetireWhileTheCallbackRuns)
+{
+    const auto folder =
+        juce::File::getSpecialLocation(juce::File::tempDirectory).getNonexistentChildFile("sorvane-rt", "");
+    ASSERT_TRUE(folder.createDirectory());
+    const juce::File files[] = {
+        writeWav(folder.getChildFile("a.wav"), 24000, 48000, 2, 220.0f),
+        writeWav(folder.getChildFile("b.wav"), 11025, 22050, 1, 330.0f),
+        writeWav(folder.getChildFile("c.wav"), 30000, 44100, 2, 440.0f),
+    };
+
+    auto processor = sorvane::test::makeProcessor(juce::AudioProcessor::wrapperType_Standalone);
+    constexpr int blockSize = 256;
+    processor->prepareToPlay(48000, blockSize);
+    sorvane::realtime::resetCounts();
+
+    std::atomic<bool> running{true};
+    std::atomic<long> blocks{0}, audibleBlocks{0}, nonFiniteSamples{0};
+    std::thread audio(
+        [&]
+        {
+            juce::AudioBuffer<float> buffer(2, blockSize);
+            juce::MidiBuffer midi;
+            while (running.load())
+            {
+                buffer.clear(); // a silent live input: whatever sounds is the source
+                {
+                    Watch watch;
+                    processor->processBlock(buffer, midi);
+                }
+                float peak = 0.0f;
+                for (int c = 0; c < 2; ++c)
+                    for (int i = 0; i < blockSize; ++i)
+                    {
+                        const float y = buffer.getSample(c, i);
+                        if (!std::isfinite(y))
+                            nonFiniteSamples.fetch_add(1);
+                        peak = std::max(peak, std::abs(y));
+                    }
+                blocks.fetch_add(1);
+                if (peak > 0.01f)
+                    audibleBlocks.fetch_add(1);
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
+            }
+        });
+
+    const auto waitForBlocks = [&](long more)
+    {
+        const long target = blocks.load() + more;
+        while (blocks.load() < target)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+
+    int published = 0;
+    for (int round = 0; round < 24; ++round)
+    {
+        juce::String error;
+        ASSERT_TRUE(processor->requestSampleLoad(files[round % 3], error, round % 2 == 0)) << error;
+        if (round % 4 == 3) // superseded before it publishes, or just after
+        {
+            ASSERT_TRUE(processor->requestSampleLoad(files[(round + 1) % 3], error, false)) << error;
+        }
+        const auto end = juce::Time::getMillisecondCounter() + 10000;
+        sorvane::CreatorPreparationSnapshot s;
+        while ((s = processor->getSampleLoadSnapshot()).state < (int)sorvane::PreparationState::Published &&
+               juce::Time::getMillisecondCounter() < end)
+        {
+            processor->getLoadedSampleName(); // the message thread's polling reclaims retired sources
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_EQ(s.state, (int)sorvane::PreparationState::Published) << s.message;
+        ++published;
+        processor->getSourceTransport().startPlayback();
+        waitForBlocks(6);
+        if (round % 3 == 1)
+            processor->getSourceTransport().seek(0.7);
+        waitForBlocks(4);
+        processor->getLoadedSampleName();
+    }
+
+    running = false;
+    audio.join();
+    processor->getLoadedSampleName();
+    folder.deleteRecursively();
+
+    EXPECT_EQ(published, 24);
+    EXPECT_EQ(nonFiniteSamples.load(), 0);
+    EXPECT_GT(audibleBlocks.load(), blocks.load() / 4) << "the sources really played";
+    expectNoEvents("loading while playing");
 }

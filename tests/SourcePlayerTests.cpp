@@ -166,6 +166,47 @@ TEST(SourcePlayer, OneShotEndsInsideTheBlockThenPlayRestartsFromTheRangeStart)
     EXPECT_DOUBLE_EQ(transport.playheadSamples.load(), 5100.0);
 }
 
+// The end already faded out over the seam; the blocks after it must not fade the range start out
+// at full level.
+TEST(SourcePlayer, AfterAOneShotEndsTheFollowingBlocksStaySilent)
+{
+    struct Case
+    {
+        int block;
+        const char* where;
+    };
+    const Case cases[] = {
+        {2048, "inside a block"}, {1000, "at a block's last frame"}, {64, "in a short block"}};
+    const auto sample = makeSample(10000, 48000, 2, [](int, int) { return 0.25f; });
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.where);
+        SourcePlayer player;
+        player.prepare(48000);
+        TransportState transport;
+        transport.looping = false;
+        transport.rangeStart = 0.5;
+        transport.playing = true;
+
+        // 5000 frames from the range start to the end, then eight more blocks with nothing pressed.
+        const int endFrame = 5000;
+        const int blocksToEnd = (endFrame + c.block - 1) / c.block;
+        const auto out = renderFrames(player, &sample, transport, (blocksToEnd + 8) * c.block, c.block);
+        EXPECT_FALSE(transport.playing.load());
+        ASSERT_GT(out[endFrame - 1], 0.0f);
+        ASSERT_LT(out[endFrame - 1], 0.01f);
+        for (size_t i = endFrame; i < out.size(); ++i)
+            ASSERT_EQ(out[i], 0.0f) << "frame " << i << " after the end";
+        EXPECT_DOUBLE_EQ(transport.playheadSamples.load(), 10000.0);
+        EXPECT_FALSE(player.isVoiceActive());
+
+        transport.playing = true;
+        const auto again = renderFrames(player, &sample, transport, 576, 576);
+        EXPECT_DOUBLE_EQ(transport.playheadSamples.load(), 5576.0);
+        EXPECT_NEAR(again[0], 0.25f * std::sin(1.0f / 576.0f * 1.5707964f), 1e-6f) << "PLAY fades in afresh";
+    }
+}
+
 TEST(SourcePlayer, LoopWrapsToJustAfterTheSeamAndStaysContinuous)
 {
     // A ramp makes any jump visible.

@@ -12,6 +12,10 @@ constexpr float minLevelGain = 0.063095726f; // -24 dB
 constexpr float maxLevelGain = 15.848933f;   // +24 dB
 constexpr float rampSeconds = 0.025f;
 
+// No real signal comes near +96 dBFS; anything beyond is garbage like NaN. The bound keeps every square,
+// the quantiser's scaling and the feedback sums far from overflow.
+constexpr float maxInputMagnitude = 65536.0f;
+
 // Fracture division choices "1/4" to "1/128" in quarter-note beats.
 constexpr double beatLengths[6] = {1.0, 0.5, 0.25, 0.125, 0.0625, 0.03125};
 
@@ -283,6 +287,7 @@ void SorvaneEngine::process(juce::AudioBuffer<float>& buffer, const DspSettings&
         channelData[c] = buffer.getWritePointer(c);
 
     BlockMaxima maxima;
+    bool poisoned = false;
     for (int i = 0; i < numSamples; ++i)
     {
         Frame f;
@@ -294,8 +299,9 @@ void SorvaneEngine::process(juce::AudioBuffer<float>& buffer, const DspSettings&
         for (int c = 0; c < numProcessed; ++c)
         {
             in[c] = channelData[c][i];
-            // A NaN or infinity from upstream would circulate in the feedback lines until a reset.
-            if (!std::isfinite(in[c]))
+            // A NaN, infinity or absurd magnitude from upstream would circulate in the feedback lines
+            // and the level detector until a reset; it is taken as silence. The test is false for NaN.
+            if (!(std::abs(in[c]) <= maxInputMagnitude))
                 in[c] = 0.0f;
             const float reference = in[c] * referenceGain;
             inEnergy += reference * reference;
@@ -315,7 +321,21 @@ void SorvaneEngine::process(juce::AudioBuffer<float>& buffer, const DspSettings&
 
         applyLevelMatching(channelData, numProcessed, i, inEnergy, outEnergy, f, maxima);
         completeFrame();
+
+        // Should any state still turn non-finite (settings far outside their ranges), the frame is
+        // muted and the engine starts afresh after the block rather than staying silent for good.
+        for (int c = 0; c < numProcessed; ++c)
+            if (!std::isfinite(channelData[c][i]))
+            {
+                for (int k = 0; k < numProcessed; ++k)
+                    channelData[k][i] = 0.0f;
+                poisoned = true;
+                break;
+            }
     }
+
+    if (poisoned)
+        reset();
 
     // Meters
     meters.spectralRateLevel =

@@ -236,8 +236,12 @@ void SourcePlayer::renderBlock(juce::AudioBuffer<float>& buffer, TransportState&
         }
         else
         {
+            // The seam has already faded the end out: the voice is silent now. Left at full gain,
+            // the next block's stop fade would replay the range start.
             transport.playing.store(false);
             pos = (double)u;
+            fadeGain = fadeTarget = fadeStep = 0.0f;
+            fadeSamplesRemaining = 0;
         }
     }
 
