@@ -125,18 +125,42 @@ public:
         if (numSamples <= 0)
             return true;
 
-        if (startSampleInFile != position)
+        // mpg123's seeks in VBR streams land near, not on, the frame; decoding forward from the start
+        // is exact, and the loader reads front to back anyway.
+        if (startSampleInFile < position || position < 0)
         {
-            const auto reached = (juce::int64)mpg123_seek(handle, (off_t)startSampleInFile, SEEK_SET);
-            if (reached != startSampleInFile)
+            if (mpg123_seek(handle, 0, SEEK_SET) != 0)
             {
-                position = -1; // unknown: the next read seeks again
+                position = -1;
                 clearFrom(destSamples, numDestChannels, startOffsetInDestBuffer, numSamples);
                 return false;
             }
-            position = reached;
+            position = 0;
         }
+        while (position < startSampleInFile)
+            if (!decode(nullptr, 0, 0,
+                        (int)std::min<juce::int64>(startSampleInFile - position, scratchFrames)))
+            {
+                clearFrom(destSamples, numDestChannels, startOffsetInDestBuffer, numSamples);
+                return false;
+            }
 
+        if (!decode(destSamples, numDestChannels, startOffsetInDestBuffer, numSamples))
+            return false;
+
+        // Channels the file does not have stay silent.
+        for (int c = (int)numChannels; c < numDestChannels; ++c)
+            if (destSamples[c] != nullptr)
+                std::fill_n(reinterpret_cast<float*>(destSamples[c]) + startOffsetInDestBuffer, numSamples,
+                            0.0f);
+        return true;
+    }
+
+private:
+    // Decodes numSamples frames into dest (or drops them when dest is null); false when the stream
+    // ends or breaks first.
+    bool decode(int* const* destSamples, int numDestChannels, int startOffsetInDestBuffer, int numSamples)
+    {
         const int channels = (int)numChannels;
         const size_t frameBytes = sizeof(float) * (size_t)channels;
         int done = 0, stalled = 0;
@@ -147,7 +171,7 @@ public:
             const int result = mpg123_read(handle, scratch.get(), frameBytes * (size_t)want, &bytes);
             const int frames = (int)std::min<size_t>(bytes / frameBytes, (size_t)want);
 
-            for (int c = 0; c < std::min(numDestChannels, channels); ++c)
+            for (int c = 0; destSamples != nullptr && c < std::min(numDestChannels, channels); ++c)
                 if (auto* out = reinterpret_cast<float*>(destSamples[c]))
                     for (int i = 0; i < frames; ++i)
                         out[startOffsetInDestBuffer + done + i] =
@@ -161,20 +185,16 @@ public:
             if (bytes % frameBytes != 0 || !formatKept || stalled > stalledReadLimit ||
                 (result != MPG123_OK && result != MPG123_NEW_FORMAT))
             {
-                clearFrom(destSamples, numDestChannels, startOffsetInDestBuffer + done, numSamples - done);
+                if (destSamples != nullptr)
+                    clearFrom(destSamples, numDestChannels, startOffsetInDestBuffer + done,
+                              numSamples - done);
                 position = -1;
                 return false;
             }
         }
-        // Channels the file does not have stay silent.
-        for (int c = channels; c < numDestChannels; ++c)
-            if (destSamples[c] != nullptr)
-                std::fill_n(reinterpret_cast<float*>(destSamples[c]) + startOffsetInDestBuffer, numSamples,
-                            0.0f);
         return true;
     }
 
-private:
     bool hasAnnouncedFormat()
     {
         long rate = 0;
