@@ -90,7 +90,7 @@ void BM_SourceDecodeOnly(benchmark::State& state)
 {
     const auto file = sourceFile(state.range(0) == 0 ? ".wav" : ".flac");
     juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
+    sorvane::registerSourceFormats(formats);
     for (auto _ : state)
     {
         std::unique_ptr<juce::AudioFormatReader> reader;
@@ -106,7 +106,7 @@ void BM_SourceDecodeOnly(benchmark::State& state)
 void BM_SourceAnalysisOnly(benchmark::State& state)
 {
     juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
+    sorvane::registerSourceFormats(formats);
     std::unique_ptr<juce::AudioFormatReader> reader;
     juce::String error;
     sorvane::openSourceReader(formats, sourceFile(".wav"), reader, error);

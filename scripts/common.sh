@@ -10,7 +10,7 @@ SORVANE_PACKAGES=(
     juce-modules-source juce-tools
     libasound2-dev libjack-jackd2-dev libfreetype-dev libx11-dev libxrandr-dev libxinerama-dev
     libxext-dev libxrender-dev libxcomposite-dev libxcursor-dev libpng-dev libjpeg-dev zlib1g-dev
-    libflac-dev libvorbis-dev ffmpeg
+    libflac-dev libvorbis-dev libmpg123-dev ffmpeg
     libgtest-dev libbenchmark-dev
     fontconfig-config xvfb xauth jackd2 python3
 )

@@ -1,3 +1,4 @@
+#include "transport/SourceFormats.h"
 #include "transport/SourceReader.h"
 
 #include <gtest/gtest.h>
@@ -155,7 +156,7 @@ std::set<int> childrenOfThisProcess()
 std::unique_ptr<juce::AudioFormatReader> open(const juce::File& file, juce::String& error)
 {
     juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
+    sorvane::registerSourceFormats(formats);
     std::unique_ptr<juce::AudioFormatReader> reader;
     error = "stale";
     const bool ok = openSourceReader(formats, file, reader, error);

@@ -1,6 +1,7 @@
 // The editor's source flows: choosing, dropping, preflighting and clearing audio, the transport
 // buttons, the range controls, the crossfade selector and the moment suggestions.
 #include "editor/SorvaneAudioProcessorEditor.h"
+#include "transport/RegularFile.h"
 #include "transport/SourceLoadJob.h"
 
 namespace
@@ -11,7 +12,8 @@ constexpr int fullSampleMomentId = 1000;
 
 bool SorvaneAudioProcessorEditor::isSupportedAudioFile(const juce::File& file)
 {
-    if (!file.existsAsFile())
+    juce::String notOpenable;
+    if (!sorvane::checkRegularFile(file, notOpenable))
         return false;
     static const juce::StringArray extensions{".wav", ".aif", ".aiff", ".flac", ".ogg",
                                               ".mp3", ".m4a", ".aac",  ".opus"};

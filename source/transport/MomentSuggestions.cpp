@@ -113,7 +113,10 @@ std::vector<MomentSuggestion> collectMomentCandidates(const juce::AudioBuffer<fl
         if (w.cancelled)
             return {};
 
-        if (w.peak < 0.995) // near-clipping windows are never proposed
+        // A window with NaN or infinity in it has no meaningful score and would break the ranking.
+        const bool finite = std::isfinite(w.rms) && std::isfinite(w.peak) && std::isfinite(w.low) &&
+                            std::isfinite(w.mid) && std::isfinite(w.high) && std::isfinite(w.transient);
+        if (finite && w.peak < 0.995) // near-clipping windows are never proposed
         {
             MomentSuggestion s;
             const double level = levelDb(w.rms);
@@ -136,7 +139,7 @@ std::vector<MomentSuggestion> collectMomentCandidates(const juce::AudioBuffer<fl
             candidates.push_back(s);
         }
 
-        hasPrevious = true;
+        hasPrevious = finite;
         previousRms = w.rms;
         previousLow = w.low;
         previousMid = w.mid;

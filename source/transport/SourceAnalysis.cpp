@@ -110,7 +110,9 @@ std::array<SourceFamilyScore, 6> scoreSourceFamilies(const SourceTraits& t)
 void classifySourceTraits(SourceTraits& traits, std::int32_t bestFamily, double bestScore, double secondScore)
 {
     // Decided and rounded in double so a confidence of exactly 0.52 is not lost to float storage.
-    const double confidence = clamp01(0.42 + 1.8 * (bestScore - secondScore) + 0.35 * (bestScore - 0.45));
+    // A non-finite score must not reach the integer conversion below.
+    const double raw = 0.42 + 1.8 * (bestScore - secondScore) + 0.35 * (bestScore - 0.45);
+    const double confidence = std::isfinite(raw) ? clamp01(raw) : 0.0;
     traits.confidence = (float)confidence;
     const auto percent = juce::String((int)roundHalfToEven(confidence * 100.0));
 
@@ -201,6 +203,11 @@ SourceTraits analyseSource(const juce::AudioBuffer<float>& audio, double sampleR
     }
     if (blockCount > 0)
         blockRms.push_back(std::sqrt(blockEnergy / (double)blockCount));
+
+    // NaN or infinity in the audio leaves nothing meaningful to measure.
+    if (!std::isfinite(measure.total) || !std::isfinite(measure.peak) || !std::isfinite(measure.bandSum()) ||
+        !std::isfinite(side) || !std::isfinite(measure.transientExcess))
+        return withSummary("No valid source audio was available; deterministic blind AUTO remains active.");
 
     if (measure.total <= 1e-12)
         return withSummary("The source is effectively silent; deterministic blind AUTO remains active.");

@@ -1,4 +1,5 @@
 #include "transport/SourceFingerprint.h"
+#include "transport/RegularFile.h"
 
 #include <cstdint>
 
@@ -17,7 +18,7 @@ void absorb(std::uint64_t& hash, const std::uint8_t* bytes, size_t count) noexce
 }
 
 // Hashes count bytes from the stream's current position in 4 KiB pieces; stops at a read error.
-bool absorbStream(std::uint64_t& hash, juce::FileInputStream& in, juce::int64 count)
+bool absorbStream(std::uint64_t& hash, juce::InputStream& in, juce::int64 count)
 {
     std::uint8_t piece[4096];
     while (count > 0)
@@ -37,12 +38,11 @@ bool absorbStream(std::uint64_t& hash, juce::FileInputStream& in, juce::int64 co
 
 juce::String createSourceFingerprint(const juce::File& file)
 {
-    if (!file.existsAsFile())
+    juce::String notOpenable;
+    auto stream = openRegularFile(file, notOpenable);
+    if (stream == nullptr)
         return {};
-
-    juce::FileInputStream in(file);
-    if (!in.openedOk())
-        return {};
+    auto& in = *stream;
 
     const auto size = in.getTotalLength();
     std::uint64_t hash = fnvStart;

@@ -1,4 +1,6 @@
 #include "transport/SourceLibrary.h"
+#include "transport/RegularFile.h"
+#include "transport/SourceFormats.h"
 #include "transport/SourceReader.h"
 
 namespace sorvane
@@ -6,7 +8,7 @@ namespace sorvane
 SourceLibrary::SourceLibrary(TransportState& transportToUse, std::function<void()> markModified)
     : transport(transportToUse), markProjectModified(std::move(markModified))
 {
-    formats.registerBasicFormats();
+    registerSourceFormats(formats);
 }
 
 SourceLibrary::~SourceLibrary()
@@ -24,6 +26,8 @@ SampleLoadEstimate SourceLibrary::preflight(const juce::File& file, juce::String
         error = "The selected sample does not exist.";
         return {};
     }
+    if (!checkRegularFile(file, error))
+        return {};
 
     std::unique_ptr<juce::AudioFormatReader> reader;
     if (!openSourceReader(formats, file, reader, error) || reader == nullptr)

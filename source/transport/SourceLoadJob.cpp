@@ -2,9 +2,12 @@
 #include "transport/SampleLoadEstimate.h"
 #include "transport/SourceFingerprint.h"
 #include "transport/SourceLibrary.h"
+#include "transport/SourceFormats.h"
 #include "transport/SourceReader.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
+
+#include <cmath>
 
 namespace sorvane
 {
@@ -15,6 +18,18 @@ double now() noexcept
     return juce::Time::getMillisecondCounterHiRes();
 }
 constexpr int decodeBlockFrames = 65536;
+
+bool allFinite(const juce::AudioBuffer<float>& audio, int offset, int count) noexcept
+{
+    for (int c = 0; c < audio.getNumChannels(); ++c)
+    {
+        const float* x = audio.getReadPointer(c, offset);
+        for (int i = 0; i < count; ++i)
+            if (!std::isfinite(x[i]))
+                return false;
+    }
+    return true;
+}
 } // namespace
 
 SourceLoadJob::SourceLoadJob(SourceLibrary& ownerToUse, juce::File file, std::uint64_t generationToUse,
@@ -76,7 +91,7 @@ void SourceLoadJob::finishCancelled()
 std::shared_ptr<LoadedSample> SourceLoadJob::decode()
 {
     juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
+    registerSourceFormats(formats);
     std::unique_ptr<juce::AudioFormatReader> reader;
     juce::String openError;
     if (!openSourceReader(formats, sourceFile, reader, openError) || reader == nullptr ||
@@ -138,6 +153,14 @@ std::shared_ptr<LoadedSample> SourceLoadJob::decode()
             setMessage("Sorvane could not decode this audio file; the current source was preserved.");
             recordFinishedMetrics();
             state.store(PreparationState::Failed);
+            return nullptr;
+        }
+        // Float files can hold NaN or infinity; such a source would poison the effect and every
+        // measurement, so it is refused like export refuses non-finite audio.
+        if (!allFinite(sample->audio, offset, count))
+        {
+            fail("This audio file contains invalid sample values (not-a-number or infinity); the current "
+                 "source was preserved.");
             return nullptr;
         }
         progress.store((float)(offset + count) * 0.8f / (float)frames);

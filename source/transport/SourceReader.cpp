@@ -1,4 +1,6 @@
 #include "transport/SourceReader.h"
+#include "transport/RegularFile.h"
+#include "transport/SourceFormats.h"
 
 #include <cerrno>
 #include <cmath>
@@ -273,12 +275,12 @@ public:
         // libFLAC reads ahead in chunks that come back short at the end of a good file too, but it
         // asks whether the stream is used up only when it needs more bytes to finish a frame.
         endQueries,
-        // Ogg and MP3 probe the end of good files as well; their readers take the length from what
-        // is actually in the file (last page, or the frames present), so a cut file just decodes shorter.
+        // Ogg and MP3 probe the end of good files as well; their own readers fail a read that runs
+        // dry before the announced length.
         nothing
     };
 
-    EndWatchingStream(std::unique_ptr<juce::FileInputStream> sourceToUse, Watch watchToUse)
+    EndWatchingStream(std::unique_ptr<juce::InputStream> sourceToUse, Watch watchToUse)
         : source(std::move(sourceToUse)), watch(watchToUse)
     {
     }
@@ -306,7 +308,7 @@ public:
     bool ranPastEnd = false;
 
 private:
-    std::unique_ptr<juce::FileInputStream> source;
+    std::unique_ptr<juce::InputStream> source;
     const Watch watch;
 };
 
@@ -333,6 +335,14 @@ bool openSourceReader(juce::AudioFormatManager& formats, const juce::File& file,
     reader.reset();
     error.clear();
 
+    if (!file.exists())
+    {
+        error = basicHeaderMessage;
+        return false;
+    }
+    if (!checkRegularFile(file, error))
+        return false;
+
     if (!needsFfmpegDecoder(file))
     {
         // As AudioFormatManager::createReaderFor(File) does: only formats that claim the extension.
@@ -341,9 +351,9 @@ bool openSourceReader(juce::AudioFormatManager& formats, const juce::File& file,
             auto* format = formats.getKnownFormat(i);
             if (!format->canHandleFile(file))
                 continue;
-            auto fileStream = file.createInputStream();
+            auto fileStream = openRegularFile(file, error);
             if (fileStream == nullptr)
-                continue;
+                return false;
             auto watched = std::make_unique<EndWatchingStream>(std::move(fileStream), watchFor(format));
             auto* watch = watched.get();
             reader.reset(format->createReaderFor(watched.release(), true));
@@ -357,12 +367,6 @@ bool openSourceReader(juce::AudioFormatManager& formats, const juce::File& file,
             return false;
         }
         return true;
-    }
-
-    if (!file.existsAsFile())
-    {
-        error = basicHeaderMessage;
-        return false;
     }
 
     const auto ffmpeg = findProgramOnPath("ffmpeg");
