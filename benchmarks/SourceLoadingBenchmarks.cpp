@@ -2,6 +2,7 @@
 // against decode plus analysis, and the job's peak memory against the decoded size.
 #include "transport/MomentSuggestions.h"
 #include "transport/SourceAnalysis.h"
+#include "transport/SourceFormats.h"
 #include "transport/SourceLibrary.h"
 #include "transport/SourceReader.h"
 
