@@ -133,9 +133,10 @@ TEST(EditorReadability, EveryTextFitsItsPlaceInBothModesAtFourSizes)
     auto& lnf = f.editor->getSorvaneLookAndFeel();
     const std::pair<int, int> sizes[] = {{1100, 700}, {1180, 720}, {1440, 900}, {1680, 1020}};
 
-    for (const auto& [w, h] : sizes)
+    for (const auto& size : sizes)
         for (const bool tressel : {false, true})
         {
+            const int w = size.first, h = size.second; // lambdas cannot capture structured bindings
             f.editor->setTresselMode(tressel);
             f.editor->setSize(w, h);
             int checked = 0;
