@@ -2,7 +2,7 @@
 # Fuzzes one target for a number of seconds with libFuzzer under AddressSanitizer and
 # UndefinedBehaviorSanitizer:  bash scripts/fuzz.sh TARGET SECONDS
 # Targets are the files of tests/fuzz without extension (for example DnaImport). New findings are
-# written to build-fuzz/findings/TARGET; copy one into tests/fuzz/regressions/TARGET to keep it.
+# written to build-sanitize/findings/TARGET; copy one into tests/fuzz/regressions/TARGET to keep it.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -20,7 +20,8 @@ fi
 SORVANE_PACKAGES+=(clang libclang-rt-14-dev llvm)
 sorvane_install_missing
 
-build="$SORVANE_ROOT/build-fuzz"
+# The sanitizer suite's build: one clang build serves both.
+build="${SORVANE_SANITIZE_BUILD:-$SORVANE_ROOT/build-sanitize}"
 if [ ! -f "$build/build.ninja" ]; then
     cmake -S "$SORVANE_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
