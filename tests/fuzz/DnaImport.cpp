@@ -2,6 +2,7 @@
 // sentence and stays exactly as it was.
 #include "FuzzSupport.h"
 
+#include "processor/SafeXml.h"
 #include "processor/SorvaneAudioProcessor.h"
 #include "workflow/StableHash.h"
 
@@ -30,7 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto before = stateDigest(*processor);
 
     juce::String error;
-    const auto text = juce::String::fromUTF8(reinterpret_cast<const char*>(data), (int)size);
+    // A clipboard hands over text, not bytes: valid UTF-8 as it is, anything else as JUCE reads a
+    // zero-terminated buffer (juce::String::fromUTF8 would step past the end of invalid bytes).
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    const auto text = sorvane::isStrictUtf8(bytes.data(), bytes.size())
+                          ? juce::String::fromUTF8(bytes.data(), (int)bytes.size())
+                          : juce::String(juce::CharPointer_UTF8(bytes.c_str()));
     if (!processor->importTresselDna(text, error))
     {
         require(error.isNotEmpty(), "a refusal without a sentence");
