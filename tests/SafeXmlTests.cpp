@@ -98,6 +98,8 @@ const std::vector<Spoil>& spoils()
              return x.substr(0, r) + billionLaughs() +
                     insertAfterRootName(x, r, " junk=\"&lol9;\"").substr(r);
          }},
+        {"repeated attribute", [](const std::string& x, std::size_t r)
+         { return insertAfterRootName(x, r, " junk=\"1\" junk=\"2\""); }},
         {"undefined entity",
          [](const std::string& x, std::size_t r) { return insertAfterRootName(x, r, " junk=\"&<a/>;\""); }},
         {"character reference to NUL",

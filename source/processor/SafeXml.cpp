@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string_view>
+#include <unordered_set>
 
 namespace sorvane
 {
@@ -145,6 +147,9 @@ private:
         if (!name())
             return false;
 
+        // A repeated attribute becomes two properties of one name, of which JUCE reads the first and
+        // writes both: a state that no longer reloads to itself.
+        std::unordered_set<std::string_view> seen;
         for (;;)
         {
             skipSpace();
@@ -160,14 +165,15 @@ private:
                 ++pos;
                 return ++depth <= maxDepth;
             }
-            if (!attribute())
+            if (!attribute(seen))
                 return false;
         }
     }
 
-    bool attribute()
+    bool attribute(std::unordered_set<std::string_view>& seen)
     {
-        if (!name())
+        const auto start = pos;
+        if (!name() || !seen.insert(std::string_view(text + start, pos - start)).second)
             return false;
         skipSpace();
         if (!at("="))

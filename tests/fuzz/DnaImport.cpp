@@ -13,6 +13,35 @@ juce::String stateDigest(SorvaneAudioProcessor& processor)
     return sorvane::treeDigest(processor.captureParameterSnapshot());
 }
 
+// A clipboard hands over text, not bytes: each invalid sequence arrives as U+FFFD. JUCE's own string
+// constructors step past the end of invalid UTF-8, so the bytes are repaired here first.
+juce::String clipboardText(const std::uint8_t* data, std::size_t size)
+{
+    const auto* bytes = reinterpret_cast<const char*>(data);
+    std::string text;
+    for (std::size_t i = 0; i < size;)
+    {
+        const auto lead = data[i];
+        const std::size_t length = lead < 0x80   ? 1
+                                   : lead < 0xC2 ? 0
+                                   : lead < 0xE0 ? 2
+                                   : lead < 0xF0 ? 3
+                                   : lead < 0xF5 ? 4
+                                                 : 0;
+        if (length > 0 && size - i >= length && sorvane::isStrictUtf8(bytes + i, length))
+        {
+            text.append(bytes + i, length);
+            i += length;
+        }
+        else
+        {
+            text += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return juce::String::fromUTF8(text.data(), (int)text.size());
+}
+
 std::unique_ptr<SorvaneAudioProcessor> makeStandalone()
 {
     juce::AudioProcessor::setTypeOfNextNewPlugin(juce::AudioProcessor::wrapperType_Standalone);
@@ -31,12 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto before = stateDigest(*processor);
 
     juce::String error;
-    // A clipboard hands over text, not bytes: valid UTF-8 as it is, anything else as JUCE reads a
-    // zero-terminated buffer (juce::String::fromUTF8 would step past the end of invalid bytes).
-    const std::string bytes(reinterpret_cast<const char*>(data), size);
-    const auto text = sorvane::isStrictUtf8(bytes.data(), bytes.size())
-                          ? juce::String::fromUTF8(bytes.data(), (int)bytes.size())
-                          : juce::String(juce::CharPointer_UTF8(bytes.c_str()));
+    const auto text = clipboardText(data, size);
     if (!processor->importTresselDna(text, error))
     {
         require(error.isNotEmpty(), "a refusal without a sentence");
