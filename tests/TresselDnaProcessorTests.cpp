@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "WorkflowStateSupport.h"
 
 #include "workflow/StableHash.h"
 #include "workflow/TresselDna.h"
@@ -12,40 +13,10 @@
 using sorvane::test::makeProcessor;
 using sorvane::test::plain;
 using sorvane::test::setPlain;
+using sorvane::test::WorkflowState;
 
 namespace
 {
-// Everything an import may change, as text, so "nothing changed" is one comparison.
-struct WorkflowState
-{
-    juce::String parameters, session;
-    std::uint64_t locks = 0;
-    std::uint32_t seed = 0;
-    std::size_t historySize = 0, historyIndex = 0;
-
-    static WorkflowState of(SorvaneAudioProcessor& processor)
-    {
-        WorkflowState state;
-        state.parameters = processor.captureParameterSnapshot().toXmlString();
-        state.session = sorvane::tresselSessionToTree(processor.getTresselSession()).toXmlString();
-        state.locks = processor.lockWord.load();
-        state.seed = processor.workflowSeed.load();
-        state.historySize = processor.getMutationHistory().size();
-        state.historyIndex = processor.getMutationHistory().getIndex();
-        return state;
-    }
-
-    void expectEqual(const WorkflowState& other) const
-    {
-        EXPECT_EQ(parameters, other.parameters);
-        EXPECT_EQ(session, other.session);
-        EXPECT_EQ(locks, other.locks);
-        EXPECT_EQ(seed, other.seed);
-        EXPECT_EQ(historySize, other.historySize);
-        EXPECT_EQ(historyIndex, other.historyIndex);
-    }
-};
-
 // A processor with a session, an auditioned variant and a lock, as a user would leave it.
 std::unique_ptr<SorvaneAudioProcessor> processorWithSession(std::uint32_t seed)
 {

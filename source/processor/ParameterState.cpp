@@ -1,6 +1,8 @@
 #include "processor/ParameterState.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <vector>
 
 namespace sorvane
@@ -19,6 +21,34 @@ void addParamIfMissing(juce::ValueTree& tree, const char* id, double value)
     tree.appendChild(child, nullptr);
 }
 } // namespace
+
+bool isNonFiniteNumber(const juce::var& value)
+{
+    if (!value.isDouble() && !value.isString())
+        return false;
+    // Parameters hold floats: a double beyond them would turn into infinity (or undefined behaviour)
+    // on the way in.
+    const auto number = value.isDouble() ? (double)value : value.toString().getDoubleValue();
+    return !std::isfinite(number) || std::abs(number) > (double)std::numeric_limits<float>::max();
+}
+
+bool containsNonFiniteParameterValue(const juce::ValueTree& tree)
+{
+    if (tree.hasType(stateIds::param) && isNonFiniteNumber(tree.getProperty(stateIds::value)))
+        return true;
+    for (const auto& child : tree)
+        if (containsNonFiniteParameterValue(child))
+            return true;
+    return false;
+}
+
+void removeNonFiniteParameterValues(juce::ValueTree& tree)
+{
+    if (tree.hasType(stateIds::param) && isNonFiniteNumber(tree.getProperty(stateIds::value)))
+        tree.removeProperty(stateIds::value, nullptr);
+    for (auto child : tree)
+        removeNonFiniteParameterValues(child);
+}
 
 void migrateWorkflowParameters(juce::ValueTree& tree)
 {
@@ -41,7 +71,11 @@ juce::ValueTree prepareStateForApplication(const juce::ValueTree& tree)
 
 void replaceParameterState(juce::AudioProcessorValueTreeState& parameters, const juce::ValueTree& tree)
 {
-    parameters.replaceState(tree);
+    auto installed = tree; // the same tree: the caller sees the values written back
+    for (auto child : installed)
+        if (child.hasType(stateIds::param) && isNonFiniteNumber(child.getProperty(stateIds::value)))
+            child.removeProperty(stateIds::value, nullptr);
+    parameters.replaceState(installed);
 
     // A fresh state lists the parameters sorted by identifier; a restored one must read the same.
     std::vector<juce::String> ids;

@@ -28,9 +28,20 @@ void migrateWorkflowParameters(juce::ValueTree& tree);
 // transient group-restore markers.
 juce::ValueTree prepareStateForApplication(const juce::ValueTree& tree);
 
+// True when `value` reads as a number no float parameter can take: "nan", "inf", "-inf", "1e400"
+// (which overflows to infinity) or anything else beyond the float range.
+bool isNonFiniteNumber(const juce::var& value);
+
+// Whether any PARAM child, at any depth of `tree`, carries a non-finite "value".
+bool containsNonFiniteParameterValue(const juce::ValueTree& tree);
+
+// Drops every non-finite "value" of a PARAM child, at any depth, so that the parameter takes its
+// default as if the value were missing: a NaN would pass every range check and be saved again.
+void removeNonFiniteParameterValues(juce::ValueTree& tree);
+
 // Installs `tree` as the parameter state and writes each parameter's own plain value into its
 // child, in the order a fresh state lists them. The framework leaves a child's text alone when the
 // parameter did not move, so without this a snapshot could carry values (or gaps) the parameters
-// never took, and the same sound would have two digests.
+// never took, and the same sound would have two digests. Non-finite values count as missing.
 void replaceParameterState(juce::AudioProcessorValueTreeState& parameters, const juce::ValueTree& tree);
 } // namespace sorvane

@@ -1,4 +1,5 @@
 #include "processor/SorvaneAudioProcessor.h"
+#include "processor/HostStateBlob.h"
 #include "processor/ParameterState.h"
 #include "workflow/TresselSessionTree.h"
 #include "editor/SorvaneAudioProcessorEditor.h"
@@ -127,8 +128,10 @@ void SorvaneAudioProcessor::getStateInformation(juce::MemoryBlock& destData)
 
 void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInBytes)
 {
-    auto xml = getXmlFromBinary(data, sizeInBytes);
-    if (xml == nullptr)
+    // The host's bytes are outside input like any other: never handed to JUCE's parser unchecked.
+    std::unique_ptr<juce::XmlElement> xml;
+    juce::String error;
+    if (sizeInBytes <= 0 || !sorvane::readHostStateBlob(data, (std::size_t)sizeInBytes, xml, error))
         return;
 
     const auto tree = juce::ValueTree::fromXml(*xml);
@@ -142,8 +145,13 @@ void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
     lockWord.store(
         (std::uint64_t)(juce::int64)tree.getProperty(sorvane::stateIds::macroLocks, (juce::int64)0));
     auto state = tree.createCopy();
+    sorvane::removeNonFiniteParameterValues(state);
+    // Only the first session counts; a second one left in the state would be saved beside the
+    // restored session and win on the next reload.
     const auto sessionTree = state.getChildWithName(sorvane::tresselTreeIds::sessionType);
-    state.removeChild(sessionTree, nullptr);
+    for (int i = state.getNumChildren(); --i >= 0;)
+        if (state.getChild(i).hasType(sorvane::tresselTreeIds::sessionType))
+            state.removeChild(i, nullptr);
     sorvane::migrateWorkflowParameters(state);
     sorvane::replaceParameterState(parameters, state);
     restoreWorkflowsFromHost(sessionTree);

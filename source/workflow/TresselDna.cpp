@@ -1,6 +1,7 @@
 #include "workflow/TresselDna.h"
 
 #include "processor/ParameterState.h"
+#include "processor/SafeXml.h"
 #include "workflow/StableHash.h"
 #include "workflow/TresselSessionTree.h"
 
@@ -154,14 +155,18 @@ bool decodeTresselDna(const juce::String& text, TresselDnaPayload& out, juce::St
         return false;
     }
 
-    const auto xml = juce::XmlDocument::parse(juce::String::fromUTF8(bytes->data(), (int)bytes->size()));
-    if (xml == nullptr)
-    {
-        error = "The Sorvane DNA payload is not valid XML.";
+    const juce::String notXml{"The Sorvane DNA payload is not valid XML."};
+    std::unique_ptr<juce::XmlElement> xml;
+    if (!parseOutsideXml(bytes->data(), bytes->size(), dnaXmlLimits, notXml, xml, error))
         return false;
-    }
 
     const auto tree = juce::ValueTree::fromXml(*xml);
+    // An exact sound that no parameter can take is damage, not something to repair silently.
+    if (containsNonFiniteParameterValue(tree))
+    {
+        error = notXml;
+        return false;
+    }
     if (tree[product].toString() != productName || !tree.hasProperty(dnaSchemaVersion) ||
         (int)tree[dnaSchemaVersion] != currentDnaSchema)
     {

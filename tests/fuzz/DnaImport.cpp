@@ -2,6 +2,7 @@
 // sentence and stays exactly as it was.
 #include "FuzzSupport.h"
 
+#include "processor/SafeXml.h"
 #include "processor/SorvaneAudioProcessor.h"
 #include "workflow/StableHash.h"
 
@@ -10,6 +11,35 @@ namespace
 juce::String stateDigest(SorvaneAudioProcessor& processor)
 {
     return sorvane::treeDigest(processor.captureParameterSnapshot());
+}
+
+// A clipboard hands over text, not bytes: each invalid sequence arrives as U+FFFD. JUCE's own string
+// constructors step past the end of invalid UTF-8, so the bytes are repaired here first.
+juce::String clipboardText(const std::uint8_t* data, std::size_t size)
+{
+    const auto* bytes = reinterpret_cast<const char*>(data);
+    std::string text;
+    for (std::size_t i = 0; i < size;)
+    {
+        const auto lead = data[i];
+        const std::size_t length = lead < 0x80   ? 1
+                                   : lead < 0xC2 ? 0
+                                   : lead < 0xE0 ? 2
+                                   : lead < 0xF0 ? 3
+                                   : lead < 0xF5 ? 4
+                                                 : 0;
+        if (length > 0 && size - i >= length && sorvane::isStrictUtf8(bytes + i, length))
+        {
+            text.append(bytes + i, length);
+            i += length;
+        }
+        else
+        {
+            text += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return juce::String::fromUTF8(text.data(), (int)text.size());
 }
 
 std::unique_ptr<SorvaneAudioProcessor> makeStandalone()
@@ -30,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto before = stateDigest(*processor);
 
     juce::String error;
-    const auto text = juce::String::fromUTF8(reinterpret_cast<const char*>(data), (int)size);
+    const auto text = clipboardText(data, size);
     if (!processor->importTresselDna(text, error))
     {
         require(error.isNotEmpty(), "a refusal without a sentence");
