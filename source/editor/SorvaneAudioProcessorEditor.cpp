@@ -6,6 +6,14 @@
 namespace
 {
 namespace pal = sorvane::palette;
+
+void forEachComboBox(juce::Component& root, const std::function<void(juce::ComboBox&)>& visit)
+{
+    if (auto* combo = dynamic_cast<juce::ComboBox*>(&root))
+        visit(*combo);
+    for (auto* child : root.getChildren())
+        forEachComboBox(*child, visit);
+}
 } // namespace
 
 SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& p)
@@ -102,14 +110,7 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
     appearance->onStoreFailed = [this](const juce::String& error) { reportSettingsNotSaved(error); };
 
     // Space and the arrows reach the transport from a focused combo box too.
-    std::function<void(juce::Component&)> listenToCombos = [&](juce::Component& c)
-    {
-        if (auto* combo = dynamic_cast<juce::ComboBox*>(&c))
-            combo->addKeyListener(&comboTransportKeys);
-        for (auto* child : c.getChildren())
-            listenToCombos(*child);
-    };
-    listenToCombos(*this);
+    forEachComboBox(*this, [this](juce::ComboBox& combo) { combo.addKeyListener(&comboTransportKeys); });
 
     // Without a tooltip window no tooltip ever shows; owned here so plug-in hosts get one as well.
     tooltipWindow = std::make_unique<juce::TooltipWindow>(this, 600);
@@ -121,14 +122,7 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
 SorvaneAudioProcessorEditor::~SorvaneAudioProcessorEditor()
 {
     stopTimer();
-    std::function<void(juce::Component&)> forgetCombos = [&](juce::Component& c)
-    {
-        if (auto* combo = dynamic_cast<juce::ComboBox*>(&c))
-            combo->removeKeyListener(&comboTransportKeys);
-        for (auto* child : c.getChildren())
-            forgetCombos(*child);
-    };
-    forgetCombos(*this);
+    forEachComboBox(*this, [this](juce::ComboBox& combo) { combo.removeKeyListener(&comboTransportKeys); });
     tooltipWindow.reset();
     setLookAndFeel(nullptr);
 }

@@ -349,7 +349,7 @@ juce::AudioFormatReader* openReader(juce::InputStream* stream, bool deleteStream
 }
 } // namespace
 
-Mpg123AudioFormat::Mpg123AudioFormat() : juce::AudioFormat("MP3 file", ".mp3") {}
+Mpg123AudioFormat::Mpg123AudioFormat() : ReadOnlyCompressedFormat("MP3 file", ".mp3") {}
 
 juce::AudioFormatReader* Mpg123AudioFormat::createReaderFor(juce::InputStream* stream,
                                                             bool deleteStreamIfOpeningFails)
@@ -357,7 +357,7 @@ juce::AudioFormatReader* Mpg123AudioFormat::createReaderFor(juce::InputStream* s
     return openReader<Mpg123Reader>(stream, deleteStreamIfOpeningFails);
 }
 
-VorbisSourceFormat::VorbisSourceFormat() : juce::AudioFormat("Ogg-Vorbis file", ".ogg") {}
+VorbisSourceFormat::VorbisSourceFormat() : ReadOnlyCompressedFormat("Ogg-Vorbis file", ".ogg") {}
 
 juce::AudioFormatReader* VorbisSourceFormat::createReaderFor(juce::InputStream* stream,
                                                              bool deleteStreamIfOpeningFails)

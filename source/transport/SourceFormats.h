@@ -10,11 +10,11 @@ namespace sorvane
 // crafted files.
 void registerSourceFormats(juce::AudioFormatManager& formats);
 
-// MP3 (and MPEG layers 1 and 2 under the .mp3 extension) through libmpg123. Read-only.
-class Mpg123AudioFormat : public juce::AudioFormat
+// A compressed format Sorvane only ever reads.
+class ReadOnlyCompressedFormat : public juce::AudioFormat
 {
 public:
-    Mpg123AudioFormat();
+    using juce::AudioFormat::AudioFormat;
 
     juce::Array<int> getPossibleSampleRates() override { return {}; }
     juce::Array<int> getPossibleBitDepths() override { return {}; }
@@ -22,8 +22,6 @@ public:
     bool canDoMono() override { return true; }
     bool isCompressed() override { return true; }
 
-    juce::AudioFormatReader* createReaderFor(juce::InputStream* stream,
-                                             bool deleteStreamIfOpeningFails) override;
     juce::AudioFormatWriter* createWriterFor(juce::OutputStream*, double, unsigned int, int,
                                              const juce::StringPairArray&, int) override
     {
@@ -32,26 +30,22 @@ public:
     using juce::AudioFormat::createWriterFor;
 };
 
-// Ogg Vorbis through libvorbisfile. Read-only; every link of a chained stream must share the first
-// link's rate and channel count.
-class VorbisSourceFormat : public juce::AudioFormat
+// MP3 (and MPEG layers 1 and 2 under the .mp3 extension) through libmpg123.
+class Mpg123AudioFormat : public ReadOnlyCompressedFormat
+{
+public:
+    Mpg123AudioFormat();
+    juce::AudioFormatReader* createReaderFor(juce::InputStream* stream,
+                                             bool deleteStreamIfOpeningFails) override;
+};
+
+// Ogg Vorbis through libvorbisfile; every link of a chained stream must share the first link's rate and
+// channel count.
+class VorbisSourceFormat : public ReadOnlyCompressedFormat
 {
 public:
     VorbisSourceFormat();
-
-    juce::Array<int> getPossibleSampleRates() override { return {}; }
-    juce::Array<int> getPossibleBitDepths() override { return {}; }
-    bool canDoStereo() override { return true; }
-    bool canDoMono() override { return true; }
-    bool isCompressed() override { return true; }
-
     juce::AudioFormatReader* createReaderFor(juce::InputStream* stream,
                                              bool deleteStreamIfOpeningFails) override;
-    juce::AudioFormatWriter* createWriterFor(juce::OutputStream*, double, unsigned int, int,
-                                             const juce::StringPairArray&, int) override
-    {
-        return nullptr;
-    }
-    using juce::AudioFormat::createWriterFor;
 };
 } // namespace sorvane
