@@ -200,7 +200,7 @@ class StandaloneAppTests(AppTestCase):
             app = self.app(jack=jack)
             try:
                 self.assertTrue(harness.wait_until(
-                    lambda: app.proc.poll() is not None or "Sorvane:out_2" in (jack.lsp() or ""), 15),
+                    lambda: app.proc.poll() is not None or "Sorvane:out_2" in (jack.lsp() or ""), 40),
                     "no JACK ports; stderr:\n" + app.stderr_text())
                 self.wait_for_signal_handlers(app)
 
@@ -289,7 +289,7 @@ class StandaloneAppTests(AppTestCase):
         app = self.app(jack=servers[0])
         try:
             self.assertTrue(harness.wait_until(
-                lambda: app.proc.poll() is not None or "Sorvane:out_2" in (servers[0].lsp() or ""), 15),
+                lambda: app.proc.poll() is not None or "Sorvane:out_2" in (servers[0].lsp() or ""), 40),
                 "no JACK ports; stderr:\n" + app.stderr_text())
             self.load_from_music_folder(screen, "tone.wav")
             print("playing at RMS %.4f" % self.start_playback(screen, servers[0]))
