@@ -405,3 +405,39 @@ TEST(FfmpegSourceReader, AFileDamagedAfterOpeningFailsTheRead)
     EXPECT_EQ(stream.getDecoderProcessId(), 0);
     EXPECT_EQ(childrenOfThisProcess(), before);
 }
+
+TEST(FfprobeReport, ReadsWhatItCanTrustAndRefusesTheRest)
+{
+    struct Case
+    {
+        const char* name;
+        std::string report;
+        bool accepted;
+        const char* error;
+    };
+    const std::string nested(100000, '[');
+    const Case cases[] = {
+        {"stereo", R"({"streams":[{"sample_rate":"44100","channels":2,"duration":"5.0"}]})", true, ""},
+        {"format duration", R"({"streams":[{"sample_rate":"48000","channels":1}],"format":{"duration":"2"}})", true, ""},
+        {"no stream", R"({"streams":[]})", false, "This file contains no audio stream that ffmpeg can decode."},
+        {"huge channel count", R"({"streams":[{"sample_rate":"48000","channels":1e999,"duration":"1"}]})", false,
+         "The audio header does not contain a valid duration, rate, or channel count."},
+        {"nan rate", R"({"streams":[{"sample_rate":"nan","channels":2,"duration":"1"}]})", false,
+         "The audio header does not contain a valid duration, rate, or channel count."},
+        {"invalid UTF-8", "{\"streams\":[{\"sample_rate\":\"48000\",\"channels\":2,\"duration\":\"1\xff\"}]}", false, nullptr},
+        {"deep nesting", nested, false, nullptr},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        sorvane::ProbedStream stream;
+        juce::String error;
+        EXPECT_EQ(sorvane::parseProbeOutput(c.report.data(), c.report.size(), stream, error), c.accepted);
+        if (c.accepted)
+            EXPECT_TRUE(stream.channels >= 1 && stream.sampleRate > 0.0 && stream.seconds > 0.0);
+        else if (c.error != nullptr)
+            EXPECT_EQ(error, c.error);
+        else
+            EXPECT_TRUE(error.isNotEmpty());
+    }
+}

@@ -1,4 +1,6 @@
 #include "transport/SourceReader.h"
+
+#include "processor/SafeXml.h"
 #include "transport/RegularFile.h"
 #include "transport/SourceFormats.h"
 
@@ -209,13 +211,74 @@ double parseSeconds(const juce::var& value)
     return std::isfinite(seconds) && seconds > 0.0 ? seconds : 0.0;
 }
 
-struct ProbedStream
+// JUCE's JSON parser recurses once per level.
+bool nestingWithin(const char* bytes, std::size_t size, int maxDepth)
 {
-    double sampleRate = 0.0;
-    int channels = 0;
-    double seconds = 0.0;
-};
+    int depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < size; ++i)
+    {
+        const char c = bytes[i];
+        if (inString)
+        {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        }
+        else if (c == '"')
+            inString = true;
+        else if (c == '{' || c == '[')
+        {
+            if (++depth > maxDepth)
+                return false;
+        }
+        else if (c == '}' || c == ']')
+            --depth;
+    }
+    return true;
+}
+} // namespace
 
+bool parseProbeOutput(const char* bytes, std::size_t size, ProbedStream& stream, juce::String& error)
+{
+    if (size > probeOutputLimit || !isStrictUtf8(bytes, size) || !nestingWithin(bytes, size, 32))
+    {
+        error = probeFailedMessage;
+        return false;
+    }
+
+    const auto json = juce::JSON::parse(juce::String::fromUTF8(bytes, (int)size));
+    const auto* streams = json.getProperty("streams", {}).getArray();
+    if (streams == nullptr || streams->isEmpty())
+    {
+        error = "This file contains no audio stream that ffmpeg can decode.";
+        return false;
+    }
+
+    ProbedStream parsed;
+    const auto& s = streams->getReference(0);
+    parsed.sampleRate = s.getProperty("sample_rate", {}).toString().getDoubleValue();
+    const auto channels = s.getProperty("channels", 0);
+    parsed.channels = channels.isInt() || channels.isInt64()
+                          ? (int)juce::jlimit((juce::int64)0, (juce::int64)1000, (juce::int64)channels)
+                          : 0;
+    parsed.seconds = parseSeconds(s.getProperty("duration", {}));
+    if (parsed.seconds <= 0.0)
+        parsed.seconds = parseSeconds(json.getProperty("format", {}).getProperty("duration", {}));
+
+    if (!(parsed.sampleRate > 0.0 && parsed.sampleRate <= 1.0e6) || parsed.channels < 1 ||
+        parsed.channels > 64 || !(parsed.seconds > 0.0 && parsed.seconds < 1.0e9))
+    {
+        error = "The audio header does not contain a valid duration, rate, or channel count.";
+        return false;
+    }
+    stream = parsed;
+    return true;
+}
+
+namespace
+{
 bool probeStream(const juce::File& ffprobe, const juce::File& file, ProbedStream& stream, juce::String& error)
 {
     ChildDecoderProcess probe;
@@ -235,29 +298,7 @@ bool probeStream(const juce::File& ffprobe, const juce::File& file, ProbedStream
         return false;
     }
     output.resize((size_t)got);
-
-    const auto json = juce::JSON::parse(juce::String::fromUTF8(output.data(), (int)output.size()));
-    const auto* streams = json.getProperty("streams", {}).getArray();
-    if (streams == nullptr || streams->isEmpty())
-    {
-        error = "This file contains no audio stream that ffmpeg can decode.";
-        return false;
-    }
-
-    const auto& s = streams->getReference(0);
-    stream.sampleRate = s.getProperty("sample_rate", {}).toString().getDoubleValue();
-    stream.channels = (int)s.getProperty("channels", 0);
-    stream.seconds = parseSeconds(s.getProperty("duration", {}));
-    if (stream.seconds <= 0.0)
-        stream.seconds = parseSeconds(json.getProperty("format", {}).getProperty("duration", {}));
-
-    if (!(stream.sampleRate > 0.0 && stream.sampleRate <= 1.0e6) || stream.channels < 1 ||
-        stream.channels > 64 || stream.seconds <= 0.0)
-    {
-        error = "The audio header does not contain a valid duration, rate, or channel count.";
-        return false;
-    }
-    return true;
+    return parseProbeOutput(output.data(), output.size(), stream, error);
 }
 } // namespace
 

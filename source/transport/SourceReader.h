@@ -24,6 +24,18 @@ bool needsFfmpegDecoder(const juce::File& file);
 // The sentence given when ffmpeg or ffprobe is not on the PATH.
 juce::String ffmpegMissingMessage();
 
+// What ffprobe reports of a file's first audio stream.
+struct ProbedStream
+{
+    double sampleRate = 0.0;
+    int channels = 0;
+    double seconds = 0.0;
+};
+
+// Reads ffprobe's JSON report. The report carries bytes of the user's file, so it is checked like any
+// outside input first (strict UTF-8, bounded nesting) before JUCE's JSON parser sees it.
+bool parseProbeOutput(const char* bytes, std::size_t size, ProbedStream& stream, juce::String& error);
+
 // Looks a program up on the PATH of this process; an empty File when it is not there.
 juce::File findProgramOnPath(const juce::String& name);
 
