@@ -12,7 +12,7 @@ SORVANE_PACKAGES=(
     libxext-dev libxrender-dev libxcomposite-dev libxcursor-dev libpng-dev libjpeg-dev zlib1g-dev
     libflac-dev libvorbis-dev libmpg123-dev ffmpeg
     libgtest-dev libbenchmark-dev
-    fontconfig-config xvfb xauth jackd2 python3
+    fontconfig-config xvfb xauth x11-utils jackd2 python3
 )
 
 sorvane_install_missing() {

@@ -225,7 +225,8 @@ class StandaloneAppTests(AppTestCase):
     # Driving the window as a user does: the app has no other way to load and play a source.
     def click_editor(self, screen):
         """A click on the blank header of the editor, which takes the keyboard focus."""
-        geometry = harness.window_geometry(self.x.display, harness.APP_NAME)
+        # A loaded machine (or a sanitizer build) can take a while to map the window.
+        geometry = harness.wait_until(lambda: harness.window_geometry(self.x.display, harness.APP_NAME), 30)
         self.assertIsNotNone(geometry, "the app's window is not on the screen")
         x, y, width, height = geometry
         screen.click(x + width // 5, y + height * 8 // 100)
