@@ -40,7 +40,11 @@ void requireSoundSource(const sorvane::LoadedSample& s)
     }
     require(std::isfinite(s.traits.confidence) && s.traits.confidence >= 0.0f && s.traits.confidence <= 1.0f,
             "confidence left 0..1");
-    require(!s.traits.summary.contains("-"), "a summary with a negative figure");
+    // Hyphens belong to words ("low-frequency"); a minus before a digit is a negative figure.
+    const auto& summary = s.traits.summary;
+    for (int i = 0; i + 1 < summary.length(); ++i)
+        require(!(summary[i] == '-' && juce::CharacterFunctions::isDigit(summary[i + 1])),
+                "a summary with a negative figure");
 }
 } // namespace
 
