@@ -33,10 +33,10 @@ seeds="$build/tests/fuzz/seeds/$target"
 corpus="$build/corpus/$target"
 findings="$build/findings/$target"
 mkdir -p "$seeds" "$corpus" "$findings"
-"$build/tests/fuzz/${target}Replay" --write-seeds "$seeds" "$seeds" > /dev/null
 
 export ASAN_SYMBOLIZER_PATH="${ASAN_SYMBOLIZER_PATH:-/usr/bin/llvm-symbolizer}"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1:suppressions=$SORVANE_ROOT/tests/fuzz/ubsan.supp}"
+"$build/tests/fuzz/${target}Replay" --write-seeds "$seeds" "$seeds" > /dev/null
 "$build/tests/fuzz/${target}Fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
     -artifact_prefix="$findings/" -print_final_stats=1 "$corpus" "$seeds"
