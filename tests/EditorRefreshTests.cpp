@@ -79,7 +79,7 @@ struct RefreshFixture
     sorvane::CreatorPreparationSnapshot waitForLoadEnd(bool tickWhileWaiting = false)
     {
         sorvane::CreatorPreparationSnapshot s;
-        const auto end = juce::Time::getMillisecondCounter() + 20000;
+        const auto end = juce::Time::getMillisecondCounter() + 60000; // generous: sanitizer builds on a busy machine decode slowly
         for (;;)
         {
             s = processor->getSampleLoadSnapshot();
@@ -692,7 +692,7 @@ TEST(EditorSourceFlows, DecodeProgressIsReportedWhileLoading)
     const auto big = writeWav(f.folder.getChildFile("long.wav"), 90.0, 48000, 2);
     f.editor->loadSampleWithPreflight(big);
     juce::StringArray seen;
-    const auto endAt = juce::Time::getMillisecondCounter() + 20000;
+    const auto endAt = juce::Time::getMillisecondCounter() + 60000;
     while (!sorvane::isTerminal((PreparationState)f.processor->getSampleLoadSnapshot().state) &&
            juce::Time::getMillisecondCounter() < endAt)
     {

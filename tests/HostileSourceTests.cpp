@@ -128,7 +128,7 @@ struct Loader
         if (!library.requestLoad(file, refusal, false))
             return {};
         CreatorPreparationSnapshot s;
-        const auto end = juce::Time::getMillisecondCounter() + 20000;
+        const auto end = juce::Time::getMillisecondCounter() + 60000;
         do
         {
             juce::Thread::sleep(2);
