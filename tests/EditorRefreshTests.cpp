@@ -79,7 +79,8 @@ struct RefreshFixture
     sorvane::CreatorPreparationSnapshot waitForLoadEnd(bool tickWhileWaiting = false)
     {
         sorvane::CreatorPreparationSnapshot s;
-        const auto end = juce::Time::getMillisecondCounter() + 60000; // generous: sanitizer builds on a busy machine decode slowly
+        const auto end = juce::Time::getMillisecondCounter() +
+                         60000; // generous: sanitizer builds on a busy machine decode slowly
         for (;;)
         {
             s = processor->getSampleLoadSnapshot();
@@ -906,8 +907,8 @@ TEST(EditorSourceFlows, ANewSourceStartsStoppedAtTheRangeStart)
             transport.pause();
         render(10); // past the fade
         f.tick();
-        ASSERT_EQ(transport.getStatus(),
-                  c.stopInsteadOfPause ? sorvane::TransportStatus::stopped : sorvane::TransportStatus::paused);
+        ASSERT_EQ(transport.getStatus(), c.stopInsteadOfPause ? sorvane::TransportStatus::stopped
+                                                              : sorvane::TransportStatus::paused);
         if (!c.stopInsteadOfPause)
         {
             ASSERT_TRUE(f.statusLine().startsWith("PAUSED  /  ")) << f.statusLine();
