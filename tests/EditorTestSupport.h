@@ -1,5 +1,6 @@
 #pragma once
 
+#include <unistd.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <cstdlib>
@@ -21,7 +22,7 @@ public:
         }
 
         folder = juce::File::getSpecialLocation(juce::File::tempDirectory)
-                     .getNonexistentChildFile("sorvane-test-home", {}, false);
+                     .getNonexistentChildFile("sorvane-test-home-" + juce::String((int)::getpid()), {}, false);
         folder.createDirectory();
         ::setenv("HOME", folder.getFullPathName().toRawUTF8(), 1);
     }

@@ -24,7 +24,7 @@ namespace
 struct Temp
 {
     juce::File dir = juce::File::getSpecialLocation(juce::File::tempDirectory)
-                         .getNonexistentChildFile("sorvane-hostile", "", false);
+                         .getNonexistentChildFile("sorvane-hostile-" + juce::String((int)::getpid()), "", false);
     Temp() { dir.createDirectory(); }
     ~Temp() { dir.deleteRecursively(); }
 };

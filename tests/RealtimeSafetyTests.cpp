@@ -3,6 +3,7 @@
 #include "RealtimeInterposers.h"
 #include "TestSupport.h"
 
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <malloc.h>
@@ -315,7 +316,7 @@ TEST(RealtimeSafety, ProcessBlockNeverAllocatesOrLocksWhileEveryParameterIsAutom
 TEST(RealtimeSafety, SourcesLoadAndRetireWhileTheCallbackRuns)
 {
     const auto folder =
-        juce::File::getSpecialLocation(juce::File::tempDirectory).getNonexistentChildFile("sorvane-rt", "");
+        juce::File::getSpecialLocation(juce::File::tempDirectory).getNonexistentChildFile("sorvane-rt-" + juce::String((int)::getpid()), "");
     ASSERT_TRUE(folder.createDirectory());
     const juce::File files[] = {
         writeWav(folder.getChildFile("a.wav"), 24000, 48000, 2, 220.0f),

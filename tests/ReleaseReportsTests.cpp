@@ -1,5 +1,6 @@
 #include "app/ReleaseReports.h"
 
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -10,7 +11,7 @@ struct TemporaryFolder
 {
     TemporaryFolder()
         : folder(juce::File::getSpecialLocation(juce::File::tempDirectory)
-                     .getNonexistentChildFile("sorvane-report-test", "", false))
+                     .getNonexistentChildFile("sorvane-report-test-" + juce::String((int)::getpid()), "", false))
     {
         folder.createDirectory();
     }

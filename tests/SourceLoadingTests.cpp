@@ -5,6 +5,7 @@
 #include "transport/SourceFingerprint.h"
 #include "transport/SourceLibrary.h"
 
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <juce_audio_formats/juce_audio_formats.h>
@@ -22,7 +23,7 @@ struct TemporaryFolder
 {
     TemporaryFolder()
         : folder(juce::File::getSpecialLocation(juce::File::tempDirectory)
-                     .getNonexistentChildFile("sorvane-sources", ""))
+                     .getNonexistentChildFile("sorvane-sources-" + juce::String((int)::getpid()), ""))
     {
         folder.createDirectory();
     }

@@ -24,7 +24,7 @@ constexpr int block = 65536;        // the loader's block size
 struct TempFolder
 {
     juce::File dir = juce::File::getSpecialLocation(juce::File::tempDirectory)
-                         .getNonexistentChildFile("sorvane-source-reader", "", false);
+                         .getNonexistentChildFile("sorvane-source-reader-" + juce::String((int)::getpid()), "", false);
     TempFolder() { dir.createDirectory(); }
     ~TempFolder() { dir.deleteRecursively(); }
 };
