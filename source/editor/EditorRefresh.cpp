@@ -64,8 +64,10 @@ void SorvaneAudioProcessorEditor::timerCallback()
     // 1. Auto level only means something while match-source loudness is off.
     macros.autoLevel.setEnabled(!level.matchSource.getToggleState());
 
-    // 2-5. Setup advisor job, automatic advisor launch, social and identity controls, export jobs
-    //      and autosave: their subsystems do not exist yet.
+    // 2-4. Setup advisor job, automatic advisor launch, social and identity controls: their
+    //      subsystems do not exist yet.
+    // 5, 15, 16. The export job's result and the export activity.
+    refreshExportJob();
 
     // 6. Preset search debounce (the browser refresh arrives with the preset library).
     if (searchDebounceTicks > 0)
@@ -81,7 +83,9 @@ void SorvaneAudioProcessorEditor::timerCallback()
     // 9. Mutation locks.
     writeKnobLocks();
 
-    // 10-11. Preset experiment and Keep That: not yet present.
+    // 10. Preset experiment: arrives with the preset library.
+    // 11. Keep That.
+    refreshKeepThat();
 
     // 12. Tressel reveal.
     countDownTresselReveal();
@@ -90,7 +94,7 @@ void SorvaneAudioProcessorEditor::timerCallback()
     if (isStandalone())
         refreshSourceLoading();
 
-    // 14-16. Recent projects, export results and export activity: not yet present.
+    // 14. Recent projects: arrive with creator projects.
 
     // 17. Parameter changes; a host or project may also have replaced the workflows underneath.
     synchroniseControls();
@@ -105,7 +109,9 @@ void SorvaneAudioProcessorEditor::timerCallback()
     else
         refreshHostTransport(status, statusColour);
 
-    // 21-22. Capture and WAV export: not yet present.
+    // 21-22. Capture and WAV export.
+    if (isStandalone())
+        refreshCaptureControls(status);
 
     // 23. Transient message.
     const bool transient = statusCountdown > 0;
@@ -199,7 +205,7 @@ void SorvaneAudioProcessorEditor::refreshStandaloneTransport(juce::String& statu
     const bool loaded = processor.getSourceLibrary().getPublished() != nullptr;
     const bool playing = state.playing.load();
     const bool paused = loaded && transport.getStatus() == sorvane::TransportStatus::paused;
-    const bool captureRunning = false; // capture arrives later
+    const bool captureRunning = processor.getProcessedCapture().isActive();
     const bool audioRunning =
         audioCallbacks.update(processor.getAudioCallbackCount(), refreshNowMilliseconds());
     if (source.audioIndicator.isVisible() == audioRunning)

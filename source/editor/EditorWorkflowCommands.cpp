@@ -299,7 +299,8 @@ void SorvaneAudioProcessorEditor::refreshTresselControls()
     }
     tressel.keep.setEnabled(valid && session.selectedVariant < 4);
     tressel.copyDna.setEnabled(valid);
-    tressel.beforeAfter.setEnabled(true); // before/after capture arrives later
-    tressel.keepThat.setEnabled(true);
+    const bool freezing = processor.getBeforeAfterRing().isRequestPending();
+    tressel.beforeAfter.setEnabled(!freezing);
+    tressel.keepThat.setEnabled(!freezing);
     social.share.setEnabled(false); // needs a Keep That result or a loaded source
 }

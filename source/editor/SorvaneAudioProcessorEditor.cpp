@@ -41,6 +41,7 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
     buildModeCombos();
     wireSourceActions();
     wireWorkflowCommands();
+    wireCaptureCommands();
     macros.visualQuality.onChange = [this] { selectVisualQualityMode(macros.visualQuality.getSelectedId()); };
 
     static const std::pair<const char*, const char*> knobTable[4][10] = {
@@ -468,7 +469,11 @@ bool SorvaneAudioProcessorEditor::keyPressed(const juce::KeyPress& key)
         return true;
     }
     if (command && !shift && isLetter('E'))
+    {
+        if (isStandalone())
+            chooseAudioExport(false);
         return true;
+    }
     if (command && !shift && isLetter('K'))
     {
         tressel.keepThat.triggerClick();
@@ -503,7 +508,12 @@ bool SorvaneAudioProcessorEditor::keyPressed(const juce::KeyPress& key)
                                                          : "SEEK +5% / EQUAL-POWER FADE");
         return true;
     }
-    return false; // Escape only cancels a capture, and none can run yet
+    if (plain && code == juce::KeyPress::escapeKey && processor.getProcessedCapture().isActive())
+    {
+        cancelCapture();
+        return true;
+    }
+    return false;
 }
 
 //======================================================================================================

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/CreatorExportJob.h"
 #include "editor/AppearanceSelector.h"
 #include "editor/AudioCallbackWatch.h"
 #include "editor/EditorControls.h"
@@ -84,6 +85,27 @@ public:
     int getVariantDisplay() const noexcept { return variantDisplay; }
     int getTresselRevealTicks() const noexcept { return tresselRevealTicks; }
 
+    // Capture and export commands (EditorCaptureCommands.cpp).
+    void toggleCapture();
+    void cancelCapture();
+    void requestKeepThat(int bars, const juce::String& label);
+    int getSelectedCaptureBars() const;
+    int getKeepThatBars() const;
+    void chooseAudioExport(bool dragMode);
+    // What the save chooser does with the file the user picked.
+    void exportToChosenFile(juce::File file);
+    void startAudioExportJob(const juce::File& file, bool dragMode);
+    void cancelExportJob();
+    bool isExportRunning() const noexcept { return exportRunning; }
+    bool isDragExport() const noexcept { return exportDragMode; }
+    const sorvane::CreatorExportJob* getExportJob() const noexcept { return exportJob.get(); }
+    ExportActivity& getExportActivity() noexcept { return exportActivity; }
+    // An external drag needs a display and a pressed mouse; tests watch the request here instead.
+    void setExternalDragStarter(std::function<void(const juce::String& path)> starter)
+    {
+        externalDragStarter = std::move(starter);
+    }
+
     // The system clipboard needs an X display; tests put their own text store here.
     struct ClipboardHooks
     {
@@ -166,6 +188,13 @@ private:
     void rememberAudioFolder(const juce::File& file);
     void showAlert(juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text);
 
+    // Capture and export (EditorCaptureCommands.cpp).
+    void wireCaptureCommands();
+    void refreshKeepThat();
+    void refreshExportJob();
+    void refreshCaptureControls(juce::String& status);
+    void startExternalDrag(const juce::String& path);
+
     // Workflow commands (EditorWorkflowCommands.cpp).
     void wireWorkflowCommands();
     void resyncAfterWorkflow();
@@ -209,7 +238,11 @@ private:
     sorvane::AudioCallbackWatch audioCallbacks;
     // IN, OUT and PLAYHEAD: the snapshot does not overwrite a slider under the user's mouse.
     std::array<bool, 3> rangeSliderDragged{};
-    std::unique_ptr<juce::FileChooser> sampleChooser;
+    std::unique_ptr<juce::FileChooser> sampleChooser, exportChooser;
+    // One export at a time, shared by WAV and (later) package exports.
+    std::unique_ptr<sorvane::CreatorExportJob> exportJob;
+    bool exportRunning = false, exportDragMode = false;
+    std::function<void(const juce::String&)> externalDragStarter;
 
     sorvane::editor::HeaderControls header;
     sorvane::editor::PresetRowControls presets;

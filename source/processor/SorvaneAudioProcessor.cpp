@@ -20,6 +20,9 @@ SorvaneAudioProcessor::SorvaneAudioProcessor()
 
     for (auto* id : parameterIds)
         parameters.addParameterListener(id, this);
+
+    sources.setSourceChangedCallback([this] { resetCaptureAndKeepThat(); });
+    sourceTransport.setRangeChangedCallback([this] { resetCaptureAndKeepThat(); });
 }
 
 SorvaneAudioProcessor::~SorvaneAudioProcessor()
@@ -210,6 +213,7 @@ void SorvaneAudioProcessor::prepareToPlay(double sampleRate, int samplesPerBlock
 
     player.prepare(deviceSampleRate);
     sources.setAudioActive(nullptr);
+    ring.prepare(deviceSampleRate, dryChannels);
     engine.prepare(deviceSampleRate, getTotalNumOutputChannels(), samplesPerBlock);
 
     transport.clear();
@@ -247,6 +251,8 @@ void SorvaneAudioProcessor::clearMeters() noexcept
 void SorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
     juce::ScopedNoDenormals noDenormals;
+    // Lets a capture start or a ring resize know when this block has finished with their buffers.
+    const sorvane::AudioBlockPresence::Scope inCapture(capture.getPresence()), inRing(ring.getPresence());
     // Only this thread writes the count, so a plain load and store is enough.
     audioCallbackCount.store(audioCallbackCount.load(std::memory_order_relaxed) + 1,
                              std::memory_order_relaxed);
@@ -269,7 +275,15 @@ void SorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
         const auto* published = sources.beginAudioRead();
         if (published != nullptr || player.getVoiceSample() != nullptr)
         {
-            player.render(buffer, published, sourceState);
+            // A capture hears the source for its loop only; its tail is the effect's own decay.
+            const auto gate = capture.gateSource(numSamples);
+            if (gate.render)
+                player.render(buffer, published, sourceState);
+            if (gate.clearFrom == 0)
+                buffer.clear();
+            else if (gate.clearFrom > 0)
+                for (int c = 0; c < buffer.getNumChannels(); ++c)
+                    buffer.clear(c, gate.clearFrom, numSamples - gate.clearFrom);
             sources.setAudioActive(player.getVoiceSample());
         }
         sources.endAudioRead();
@@ -322,6 +336,9 @@ void SorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
     engine.process(buffer, readSettings(), currentTempoBpm.load(std::memory_order_relaxed));
     publishedEngineMeters.store(engine.getMeters());
     publishOutputMeters(buffer);
+
+    ring.write(buffer, numSamples, dryBuffer, dryBufferHoldsSilence);
+    capture.write(buffer, numSamples, dryBuffer, dryBufferHoldsSilence);
 }
 
 void SorvaneAudioProcessor::publishOutputMeters(const juce::AudioBuffer<float>& buffer) noexcept

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/BeforeAfterRing.h"
+#include "capture/ProcessedCapture.h"
 #include "dsp/DspSettings.h"
 #include "dsp/SorvaneEngine.h"
 #include "processor/LockWord.h"
@@ -20,6 +22,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 // Owns everything that outlives an editor window; the work itself lives in the classes it holds.
@@ -117,6 +120,22 @@ public:
     sorvane::SourceTransport& getSourceTransport() noexcept { return sourceTransport; }
     sorvane::TransportState& getTransportState() noexcept { return sourceState; }
 
+    // Capture (stand-alone) and the before/after window (any wrapper).
+    bool startProcessedCapture(int bars, bool includeTail, juce::String& error);
+    void cancelProcessedCapture() noexcept { capture.cancel(); }
+    juce::AudioBuffer<float> copyProcessedCapture() const { return capture.copy(); }
+    bool exportProcessedCapture(const juce::File& file, juce::String& error) const;
+    const sorvane::ProcessedCapture& getProcessedCapture() const noexcept { return capture; }
+    // Allocates the rings at the device's rate and starts keeping audio; false when memory runs out.
+    bool armBeforeAfter();
+    // The status text of a Keep That request of the given bars, labelled as the button that asked.
+    juce::String requestKeepThat(int bars, const juce::String& label);
+    // Takes a completed freeze into the Keep That result; true when one was taken.
+    bool completeKeepThat();
+    bool hasKeepThat() const;
+    sorvane::BeforeAfterAudioSnapshot getKeepThat() const;
+    const sorvane::BeforeAfterRing& getBeforeAfterRing() const noexcept { return ring; }
+
     juce::AudioProcessorValueTreeState& getParameterState() noexcept { return parameters; }
     const sorvane::RawParameterValues& getRawParameterValues() const noexcept { return rawParameterValues; }
     const sorvane::SorvaneEngine& getEngine() const noexcept { return engine; }
@@ -177,6 +196,13 @@ private:
     juce::ValueTree tresselBase;
     std::vector<juce::ValueTree> tresselVariants;
     sorvane::TresselWorkflowController tresselController;
+
+    // Declared before the sources: a publication resets them, up to the library's last moment.
+    mutable sorvane::ProcessedCapture capture;
+    sorvane::BeforeAfterRing ring;
+    mutable std::mutex beforeAfterMutex;
+    sorvane::BeforeAfterAudioSnapshot beforeAfter;
+    void resetCaptureAndKeepThat();
 
     sorvane::TransportState sourceState;
     sorvane::SourcePlayer player;

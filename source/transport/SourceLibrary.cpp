@@ -98,12 +98,16 @@ void SourceLibrary::clear()
 
 void SourceLibrary::publish(std::shared_ptr<const LoadedSample> next)
 {
-    std::lock_guard<std::mutex> lock(sampleMutex);
-    const auto* previous = publishedSample.exchange(next.get());
-    if (currentSample != nullptr && currentSample.get() == previous)
-        retiredSamples.push_back(std::move(currentSample));
-    currentSample = std::move(next);
-    reclaimRetired();
+    {
+        std::lock_guard<std::mutex> lock(sampleMutex);
+        const auto* previous = publishedSample.exchange(next.get());
+        if (currentSample != nullptr && currentSample.get() == previous)
+            retiredSamples.push_back(std::move(currentSample));
+        currentSample = std::move(next);
+        reclaimRetired();
+    }
+    if (sourceChanged)
+        sourceChanged();
 }
 
 void SourceLibrary::publishPreparedSource(std::shared_ptr<const LoadedSample> sample, bool preserveRange)

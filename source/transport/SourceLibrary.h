@@ -51,6 +51,9 @@ public:
     void publishPreparedSource(std::shared_ptr<const LoadedSample> sample, bool preserveRange);
 
     juce::AudioFormatManager& getFormats() noexcept { return formats; }
+    // Told after every publication (a new source, or none): whatever was recorded from the old one
+    // no longer belongs to anything. Set once, before any load.
+    void setSourceChangedCallback(std::function<void()> callback) { sourceChanged = std::move(callback); }
 
 private:
     void reclaimRetired();         // caller holds sampleMutex
@@ -58,6 +61,7 @@ private:
 
     TransportState& transport;
     std::function<void()> markProjectModified;
+    std::function<void()> sourceChanged;
     juce::AudioFormatManager formats;
 
     std::mutex sampleMutex;

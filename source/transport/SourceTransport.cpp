@@ -68,6 +68,8 @@ bool SourceTransport::setSourceRange(double start, double end, bool loop, bool s
         seek(newStart);
 
     markProjectModified();
+    if (rangeChanged)
+        rangeChanged();
     error.clear();
     return true;
 }

@@ -47,6 +47,8 @@ public:
     SourceRangeSnapshot getSnapshot();
     // The current source's suggestions clipped to the range; those left shorter than 5 s are dropped.
     std::vector<MomentSuggestion> getBestMomentSuggestions();
+    // Told after every accepted range change. Set once, before use.
+    void setRangeChangedCallback(std::function<void()> callback) { rangeChanged = std::move(callback); }
 
 private:
     bool isOutsideRange(double fraction) const noexcept;
@@ -55,5 +57,6 @@ private:
     SourceLibrary& library;
     const bool standalone;
     std::function<void()> markProjectModified;
+    std::function<void()> rangeChanged;
 };
 } // namespace sorvane

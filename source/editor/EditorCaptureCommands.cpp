@@ -1,0 +1,266 @@
+// The editor's capture and export commands: CAPTURE and its cancel, BEFORE / AFTER and KEEP THAT,
+// EXPORT WAV and DRAG WAV with their export job, and the refresh steps that follow them.
+#include "capture/CaptureExport.h"
+#include "capture/WaveExport.h"
+#include "editor/SorvaneAudioProcessorEditor.h"
+
+namespace
+{
+constexpr const char* audioExportDirectoryKey = "audioExportDirectory";
+constexpr int captureBarsByItem[] = {1, 2, 4, 8, 16};
+
+void setTextIfDifferent(juce::Button& button, const juce::String& text)
+{
+    if (button.getButtonText() != text)
+        button.setButtonText(text);
+}
+} // namespace
+
+void SorvaneAudioProcessorEditor::wireCaptureCommands()
+{
+    source.capture.onClick = [this] { toggleCapture(); };
+    source.exportWav.onClick = [this] { chooseAudioExport(false); };
+    source.dragWav.onClick = [this] { chooseAudioExport(true); };
+    tressel.beforeAfter.onClick = [this] { requestKeepThat(4, "BEFORE / AFTER"); };
+    tressel.keepThat.onClick = [this]
+    {
+        const int bars = getKeepThatBars();
+        requestKeepThat(bars, "KEEP THAT " + juce::String(bars) + " BARS");
+    };
+    exportActivity.onCancel = [this] { cancelExportJob(); };
+
+    // The window's own rings: nothing is kept until an editor has been opened.
+    if (!processor.armBeforeAfter())
+        setStatusMessage("NOT ENOUGH MEMORY FOR KEEP THAT / BEFORE / AFTER IS OFF");
+}
+
+int SorvaneAudioProcessorEditor::getSelectedCaptureBars() const
+{
+    const int index = juce::jlimit(0, 4, source.captureLength.getSelectedItemIndex());
+    return captureBarsByItem[index];
+}
+
+int SorvaneAudioProcessorEditor::getKeepThatBars() const
+{
+    return source.captureLength.getSelectedItemIndex() < 3 ? 4 : 8;
+}
+
+void SorvaneAudioProcessorEditor::toggleCapture()
+{
+    if (processor.getProcessedCapture().isActive())
+    {
+        cancelCapture();
+        return;
+    }
+    juce::String error;
+    if (processor.startProcessedCapture(getSelectedCaptureBars(), true, error))
+        setStatusMessage("CAPTURE STARTED / EFFECT TAIL INCLUDED");
+    else
+        showAlert(juce::MessageBoxIconType::WarningIcon, "Could not start capture", error);
+}
+
+void SorvaneAudioProcessorEditor::cancelCapture()
+{
+    processor.cancelProcessedCapture();
+    setStatusMessage("CAPTURE CANCELLED");
+}
+
+void SorvaneAudioProcessorEditor::requestKeepThat(int bars, const juce::String& label)
+{
+    setStatusMessage(processor.requestKeepThat(bars, label));
+}
+
+//======================================================================================================
+void SorvaneAudioProcessorEditor::chooseAudioExport(bool dragMode)
+{
+    if (!processor.getProcessedCapture().isComplete())
+    {
+        showAlert(juce::MessageBoxIconType::InfoIcon, "No processed capture",
+                  "Capture a loop before exporting it.");
+        return;
+    }
+    if (exportRunning)
+    {
+        cancelExportJob();
+        setStatusMessage("EXPORT CANCELLATION REQUESTED");
+        return;
+    }
+
+    if (dragMode)
+    {
+        const auto folder =
+            juce::File::getSpecialLocation(juce::File::tempDirectory).getChildFile("Sorvane Captures");
+        startAudioExportJob(folder.getNonexistentChildFile("Sorvane-processed", ".wav", false), true);
+        return;
+    }
+
+    const auto start = editorSettings.get(audioExportDirectoryKey, {}).getChildFile("Sorvane-processed.wav");
+    // A new chooser replaces one still open.
+    exportChooser = std::make_unique<juce::FileChooser>("Export processed loop", start, "*.wav");
+    juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
+    exportChooser->launchAsync(juce::FileBrowserComponent::saveMode |
+                                   juce::FileBrowserComponent::canSelectFiles |
+                                   juce::FileBrowserComponent::warnAboutOverwriting,
+                               [safeThis](const juce::FileChooser& chooser)
+                               {
+                                   if (safeThis == nullptr)
+                                       return;
+                                   safeThis->restoreKeyboardFocus();
+                                   const auto file = chooser.getResult();
+                                   if (file != juce::File())
+                                       safeThis->exportToChosenFile(file);
+                               });
+}
+
+void SorvaneAudioProcessorEditor::exportToChosenFile(juce::File file)
+{
+    juce::String error;
+    if (!editorSettings.remember(audioExportDirectoryKey, file, error))
+        reportSettingsNotSaved(error);
+    if (file.getFileExtension().isEmpty())
+        file = file.withFileExtension("wav");
+    startAudioExportJob(file, false);
+}
+
+void SorvaneAudioProcessorEditor::startAudioExportJob(const juce::File& file, bool dragMode)
+{
+    if (exportRunning)
+    {
+        setStatusMessage("ANOTHER EXPORT IS ALREADY RUNNING");
+        return;
+    }
+    exportRunning = true;
+
+    auto capture = processor.copyProcessedCapture();
+    if (capture.getNumSamples() == 0)
+    {
+        exportRunning = false;
+        setStatusMessage("CAPTURE IS NOT READY FOR EXPORT");
+        return;
+    }
+    const auto description = processor.getProcessedCapture().describe();
+    const auto comment = sorvane::captureCommentFor(description);
+
+    sorvane::CreatorExportJob::Request request;
+    request.kind = dragMode ? sorvane::CreatorExportKind::DragWav : sorvane::CreatorExportKind::ProcessedWav;
+    request.destination = file;
+    request.destinationIsFolder = false;
+    // The job owns its copy, so a new capture may start while it writes.
+    request.work = [audio = std::move(capture), rate = description.sampleRate,
+                    comment](const juce::File& target, std::atomic<float>& progress,
+                             const std::atomic<bool>& cancel, juce::String& message) mutable
+    {
+        return sorvane::writeNormalisedWave(target, std::move(audio), rate, &progress, &cancel, message,
+                                            comment);
+    };
+
+    exportJob.reset();
+    exportJob = std::make_unique<sorvane::CreatorExportJob>(std::move(request));
+    exportDragMode = dragMode;
+
+    if (exportJob->launch())
+    {
+        exportActivity.setActive(true);
+        source.status.setVisible(false);
+        setStatusMessage(dragMode ? "PREPARING OWNED DRAG EXPORT JOB" : "OWNED WAV EXPORT JOB STARTED");
+        return;
+    }
+    exportRunning = false;
+    exportDragMode = false;
+    setStatusMessage(exportJob->getSnapshot().message);
+    exportJob.reset();
+}
+
+void SorvaneAudioProcessorEditor::cancelExportJob()
+{
+    if (exportJob != nullptr)
+        exportJob->cancel();
+}
+
+//======================================================================================================
+void SorvaneAudioProcessorEditor::refreshKeepThat()
+{
+    if (processor.completeKeepThat())
+        setStatusMessage("EXACT BEFORE / AFTER WINDOW FROZEN / KEEP THAT READY");
+}
+
+void SorvaneAudioProcessorEditor::refreshExportJob()
+{
+    if (exportJob != nullptr)
+    {
+        using State = sorvane::CreatorExportState;
+        const auto snapshot = exportJob->getSnapshot();
+        switch (snapshot.state)
+        {
+        case State::Running:
+            setStatusMessage("EXPORT " + juce::String(juce::roundToInt(snapshot.progress * 100.0f)) +
+                                 "% / EXPORT IN PROGRESS",
+                             2);
+            break;
+        case State::Completed:
+            if (exportDragMode)
+            {
+                startExternalDrag(snapshot.destinationPath);
+                setStatusMessage("DRAG WAV READY");
+            }
+            else if (snapshot.kind == sorvane::CreatorExportKind::SocialPackage)
+                setStatusMessage(snapshot.message);
+            else
+                setStatusMessage("WAV EXPORT COMPLETE");
+            break;
+        case State::Cancelled:
+        case State::Failed:
+            setStatusMessage(snapshot.message);
+            break;
+        case State::Idle:
+        case State::Checking:
+            break;
+        }
+        if (snapshot.state == State::Completed || snapshot.state == State::Cancelled ||
+            snapshot.state == State::Failed)
+        {
+            exportDragMode = false;
+            exportRunning = false;
+            exportJob.reset();
+        }
+    }
+
+    // The overlay and the status label share one place.
+    if (exportActivity.isActive() != exportRunning)
+        exportActivity.setActive(exportRunning);
+    if (source.status.isVisible() == exportRunning)
+        source.status.setVisible(!exportRunning);
+}
+
+void SorvaneAudioProcessorEditor::startExternalDrag(const juce::String& path)
+{
+    if (externalDragStarter)
+    {
+        externalDragStarter(path);
+        return;
+    }
+    // The file is offered, not moved: it stays where the export put it.
+    juce::DragAndDropContainer::performExternalDragDropOfFiles({path}, false, this);
+}
+
+void SorvaneAudioProcessorEditor::refreshCaptureControls(juce::String& status)
+{
+    const auto& capture = processor.getProcessedCapture();
+    const bool capturing = capture.isActive();
+    const bool loaded = processor.getSourceLibrary().getPublished() != nullptr;
+    if (capturing)
+        status = "CAPTURING  " + juce::String(juce::roundToInt(capture.getProgress() * 100.0f)) + "%  /  " +
+                 processor.getLoadedSampleName().toUpperCase();
+    setTextIfDifferent(source.capture, capturing ? "CANCEL" : "CAPTURE");
+    source.capture.setEnabled(loaded || capturing);
+    source.captureLength.setEnabled(!capturing && !exportRunning);
+
+    // 22. Each export button cancels its own running export; neither starts while anything is busy.
+    const bool wavRunning = exportRunning && !exportDragMode;
+    const bool dragRunning = exportRunning && exportDragMode;
+    const bool ready = capture.isComplete() && !capturing && !exportRunning;
+    setTextIfDifferent(source.exportWav, wavRunning ? "EXPORTING..." : "EXPORT WAV");
+    setTextIfDifferent(source.dragWav, dragRunning ? "BUSY" : "DRAG WAV");
+    source.exportWav.setEnabled(ready || wavRunning);
+    source.dragWav.setEnabled(ready || dragRunning);
+}
