@@ -159,6 +159,13 @@ bool writeNormalisedWave(const juce::File& file, juce::AudioBuffer<float> buffer
     }
     forwarder.release();
 
+    // The writer's constructor has already written the first header.
+    if (failed)
+    {
+        error = "Could not encode the processed WAV file.";
+        return false;
+    }
+
     for (int start = 0; start < frames; start += blockFrames)
     {
         if (isSet(cancel))
@@ -168,7 +175,7 @@ bool writeNormalisedWave(const juce::File& file, juce::AudioBuffer<float> buffer
         if (gain != 1.0f)
             buffer.applyGain(start, count, gain);
 
-        if (failed || !writer->writeFromAudioSampleBuffer(buffer, start, count) || failed)
+        if (!writer->writeFromAudioSampleBuffer(buffer, start, count))
         {
             error = "Could not encode the processed WAV file.";
             return false;
