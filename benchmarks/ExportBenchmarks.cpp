@@ -17,17 +17,14 @@ namespace
 constexpr double rate = 48000.0;
 constexpr int frames = 1728000;
 
-juce::File benchmarkFolder()
+struct BenchmarkFolder
 {
-    static const juce::File folder = []
-    {
-        auto dir = juce::File::getSpecialLocation(juce::File::tempDirectory)
-                       .getChildFile("sorvane-benchmark-export-" + juce::String((int)::getpid()));
-        dir.createDirectory();
-        return dir;
-    }();
-    return folder;
-}
+    juce::File dir =
+        juce::File::getSpecialLocation(juce::File::tempDirectory)
+            .getNonexistentChildFile("sorvane-benchmark-export-" + juce::String((int)::getpid()), "", false);
+    BenchmarkFolder() { dir.createDirectory(); }
+    ~BenchmarkFolder() { dir.deleteRecursively(); }
+};
 
 // A capture that peaks at full scale, so the writer has to lower it.
 const juce::AudioBuffer<float>& capture()
@@ -50,7 +47,8 @@ const juce::AudioBuffer<float>& capture()
 
 void BM_PlainJuceWaveWrite(benchmark::State& state)
 {
-    const auto file = benchmarkFolder().getChildFile("plain.wav");
+    const BenchmarkFolder folder;
+    const auto file = folder.dir.getChildFile("plain.wav");
     const auto& audio = capture();
     for (auto _ : state)
     {
@@ -64,12 +62,12 @@ void BM_PlainJuceWaveWrite(benchmark::State& state)
             state.SkipWithError("plain write failed");
         writer.reset();
     }
-    file.deleteFile();
 }
 
 void BM_WriteNormalisedWave(benchmark::State& state)
 {
-    const auto file = benchmarkFolder().getChildFile("normalised.wav");
+    const BenchmarkFolder folder;
+    const auto file = folder.dir.getChildFile("normalised.wav");
     const auto comment = sorvane::makeCaptureComment(0.25, 0.75, true);
     std::atomic<float> progress{0.0f};
     std::atomic<bool> cancel{false};
@@ -85,13 +83,13 @@ void BM_WriteNormalisedWave(benchmark::State& state)
         if (!sorvane::writeNormalisedWave(file, std::move(copy), rate, &progress, &cancel, error, comment))
             state.SkipWithError(error.toRawUTF8());
     }
-    file.deleteFile();
 }
 
 // Manual time: from cancel() to Cancelled, with the job midway through writing.
 void BM_ExportJobCancelToTerminal(benchmark::State& state)
 {
-    const auto destination = benchmarkFolder().getChildFile("cancelled.wav");
+    const BenchmarkFolder folder;
+    const auto destination = folder.dir.getChildFile("cancelled.wav");
     double worstMs = 0.0;
     for (auto _ : state)
     {
