@@ -1,5 +1,6 @@
 #include "capture/DurableFile.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,35 +9,97 @@ namespace sorvane
 {
 namespace
 {
-bool syncPath(const juce::File& path, int flags)
+bool syncPath(const juce::File& path, bool folder)
 {
-    const int fd = ::open(path.getFullPathName().toRawUTF8(), flags | O_CLOEXEC);
+    int fd = -1;
+    do
+        fd = ::open(path.getFullPathName().toRawUTF8(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
+    while (fd < 0 && errno == EINTR);
+
     if (fd < 0)
         return false;
-    const bool synced = ::fsync(fd) == 0;
-    return ::close(fd) == 0 && synced;
+
+    bool ok = ::fsync(fd) == 0;
+    // Some file systems cannot sync a folder at all; a rename there is as durable as it gets.
+    if (!ok && folder && errno == EINVAL)
+        ok = true;
+
+    ::close(fd);
+    return ok;
+}
+
+bool syncTreeToDisk(const juce::File& folder)
+{
+    for (const auto& child : folder.findChildFiles(juce::File::findFilesAndDirectories, false, "*",
+                                                   juce::File::FollowSymlinks::no))
+    {
+        // A link is published as a link; what it points at is not ours to sync.
+        if (child.isSymbolicLink())
+            continue;
+
+        if (child.isDirectory() ? !syncTreeToDisk(child) : !syncFileToDisk(child))
+            return false;
+    }
+    return syncFolderToDisk(folder);
+}
+
+bool renameWithoutReplacing(const juce::File& from, const juce::File& to)
+{
+    const auto source = from.getFullPathName().toStdString();
+    const auto target = to.getFullPathName().toStdString();
+
+#if defined(RENAME_NOREPLACE)
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+#endif
+
+    // Without kernel support a plain rename would replace an empty folder that appeared meanwhile.
+    if (to.exists() || to.isSymbolicLink())
+        return false;
+
+    return std::rename(source.c_str(), target.c_str()) == 0;
 }
 } // namespace
 
 bool syncFileToDisk(const juce::File& file)
 {
-    return syncPath(file, O_RDONLY);
+    return file.existsAsFile() && syncPath(file, false);
 }
 
 bool syncFolderToDisk(const juce::File& folder)
 {
-    return syncPath(folder, O_RDONLY | O_DIRECTORY);
+    return folder.isDirectory() && syncPath(folder, true);
 }
 
 bool replaceFileDurably(const juce::File& temporary, const juce::File& target)
 {
-    if (temporary.getParentDirectory() != target.getParentDirectory() || !syncFileToDisk(temporary))
+    if (!temporary.existsAsFile() || temporary.getParentDirectory() != target.getParentDirectory())
         return false;
-    // rename() replaces the target in one step: a reader sees the old file or the new one, never a mix.
+
+    if (!syncFileToDisk(temporary))
+        return false;
+
     if (std::rename(temporary.getFullPathName().toRawUTF8(), target.getFullPathName().toRawUTF8()) != 0)
         return false;
-    // The rename is done; a folder that cannot be synced only weakens the crash guarantee.
-    syncFolderToDisk(target.getParentDirectory());
-    return true;
+
+    return syncFolderToDisk(target.getParentDirectory());
+}
+
+bool publishFolderDurably(const juce::File& staging, const juce::File& destination)
+{
+    if (!staging.isDirectory() || staging.isSymbolicLink() ||
+        staging.getParentDirectory() != destination.getParentDirectory())
+        return false;
+
+    if (!syncTreeToDisk(staging))
+        return false;
+
+    if (!renameWithoutReplacing(staging, destination))
+        return false;
+
+    return syncFolderToDisk(destination.getParentDirectory());
 }
 } // namespace sorvane

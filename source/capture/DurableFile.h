@@ -10,6 +10,12 @@ bool syncFileToDisk(const juce::File& file);
 bool syncFolderToDisk(const juce::File& folder);
 
 // Syncs temporary, renames it over target in one step and syncs the folder. temporary must sit in
-// target's folder. On failure target is untouched and temporary is left for the caller.
+// target's folder. A failure before the rename leaves target untouched and temporary for the caller;
+// false after the rename means the folder could not be synced, so the new target may not survive a
+// power cut.
 bool replaceFileDurably(const juce::File& temporary, const juce::File& target);
+
+// Syncs every file and folder below staging, renames staging to destination (never over anything
+// that exists there) and syncs the parent. Both must share one parent.
+bool publishFolderDurably(const juce::File& staging, const juce::File& destination);
 } // namespace sorvane
