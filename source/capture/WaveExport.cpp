@@ -16,6 +16,9 @@ constexpr int blockFrames = 4096;
 constexpr int bytesPerSample = 3;
 // JUCE's float-to-integer path keeps channel pointers in 256-entry arrays.
 constexpr int maxWriterChannels = 255;
+// The largest 24-bit level at or below the ceiling, less a tenth of a step so float rounding cannot
+// carry a sample over it in either direction.
+constexpr float largestCodeBelowCeiling = (float)(7476353.9 / 8388608.0);
 
 bool isSet(const std::atomic<bool>* flag) noexcept
 {
@@ -174,6 +177,13 @@ bool writeNormalisedWave(const juce::File& file, juce::AudioBuffer<float> buffer
         const int count = std::min(blockFrames, frames - start);
         if (gain != 1.0f)
             buffer.applyGain(start, count, gain);
+        // The 24-bit conversion rounds negative samples down, which can put a peak at the ceiling one
+        // step above it; holding samples to the last whole step below keeps every reader at -1 dBFS.
+        if (peak * gain > largestCodeBelowCeiling)
+            for (int c = 0; c < channels; ++c)
+                juce::FloatVectorOperations::clip(buffer.getWritePointer(c, start),
+                                                  buffer.getReadPointer(c, start), -largestCodeBelowCeiling,
+                                                  largestCodeBelowCeiling, count);
 
         if (!writer->writeFromAudioSampleBuffer(buffer, start, count))
         {
