@@ -403,3 +403,54 @@ TEST(EditorExport, CommandEExportsOnlyInTheStandaloneApp)
     EXPECT_TRUE(pluginAlerts.isEmpty());
 }
 } // namespace
+
+namespace
+{
+TEST(EditorCapture, RendersCaptureAndExportStatesForReview)
+{
+    const juce::File folder(SORVANE_EDITOR_IMAGE_DIR);
+    ASSERT_TRUE(folder.createDirectory());
+    CaptureEditorFixture f;
+    f.publishSource();
+    f.captureWithButton(4);
+    auto* selector = f.editor->getAppearanceSelector();
+    ASSERT_NE(selector, nullptr);
+
+    static constexpr const char* themeNames[] = {"original", "graphite", "copper"};
+    const auto save = [&](const juce::String& name)
+    {
+        const auto image = f.editor->createComponentSnapshot(f.editor->getLocalBounds(), true, 1.0f);
+        const auto file = folder.getChildFile(name + ".png");
+        file.deleteFile();
+        juce::FileOutputStream out(file);
+        ASSERT_TRUE(out.openedOk());
+        ASSERT_TRUE(juce::PNGImageFormat().writeImageToStream(image, out));
+    };
+
+    for (int theme = 0; theme < 3; ++theme)
+    {
+        selector->setTheme(theme, false);
+        for (const bool tressel : {false, true})
+        {
+            const juce::String suffix = juce::String(tressel ? "tressel-" : "studio-") + themeNames[theme];
+            f.editor->setTresselMode(tressel);
+
+            // An export just launched: the overlay stands where the status line was until a tick
+            // collects the job.
+            f.editor->exportToChosenFile(f.home.getFolder().getChildFile("render.wav"));
+            ASSERT_TRUE(f.editor->getExportActivity().isVisible());
+            save("capture-exporting-" + suffix);
+            f.finishExport();
+
+            // A capture under way: CANCEL and the capture's progress in the status line.
+            f.editor->toggleCapture();
+            f.runBlocks(40);
+            f.tick();
+            ASSERT_EQ(f.editor->getSourceControls().capture.getButtonText(), "CANCEL");
+            save("capture-running-" + suffix);
+            f.editor->cancelCapture();
+            f.captureWithButton(0);
+        }
+    }
+}
+} // namespace
