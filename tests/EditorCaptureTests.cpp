@@ -24,6 +24,7 @@ struct CaptureEditorFixture
     juce::MidiBuffer midi;
     double now = 0.0;
     juce::StringArray alerts, drags;
+    bool dragStarts = true;
 
     CaptureEditorFixture()
     {
@@ -33,7 +34,12 @@ struct CaptureEditorFixture
         editor->setRefreshHooks({[this] { return now; }, [] { return true; }});
         editor->setAlertPresenter([this](juce::MessageBoxIconType, const juce::String& title,
                                          const juce::String& text) { alerts.add(title + ": " + text); });
-        editor->setExternalDragStarter([this](const juce::String& path) { drags.add(path); });
+        editor->setExternalDragStarter(
+            [this](const juce::String& path)
+            {
+                drags.add(path);
+                return dragStarts;
+            });
     }
 
     ~CaptureEditorFixture()
@@ -291,13 +297,15 @@ TEST(EditorExport, DragExportOffersTheWrittenFileForAnExternalDrag)
     EXPECT_EQ(reader->lengthInSamples, 48000);
     EXPECT_EQ(s.dragWav.getButtonText(), "DRAG WAV");
 
-    // A second drag never overwrites the first file.
+    // A second drag never overwrites the first file; one that cannot start says where the file is.
+    f.dragStarts = false;
     s.dragWav.triggerClick();
     sorvane::test::pumpMessages(5);
     ASSERT_EQ(f.finishExport(), State::Completed);
     ASSERT_EQ(f.drags.size(), 2);
     EXPECT_NE(f.drags[0], f.drags[1]);
     EXPECT_TRUE(dragged.existsAsFile());
+    EXPECT_EQ(f.editor->getStatusMessage(), "DRAG WAV READY / DRAG COULD NOT START / FILE: " + f.drags[1]);
 }
 
 TEST(EditorExport, ExportButtonsCancelARunningExportAndTheOverlayCancelsToo)

@@ -94,7 +94,11 @@ void SorvaneAudioProcessorEditor::chooseAudioExport(bool dragMode)
         return;
     }
 
-    const auto start = editorSettings.get(audioExportDirectoryKey, {}).getChildFile("Sorvane-processed.wav");
+    auto folder = editorSettings.get(audioExportDirectoryKey, {});
+    // A fresh account may have no music folder yet; the chooser must still open somewhere real.
+    if (!folder.isDirectory())
+        folder = juce::File::getSpecialLocation(juce::File::userHomeDirectory);
+    const auto start = folder.getChildFile("Sorvane-processed.wav");
     // A new chooser replaces one still open.
     exportChooser = std::make_unique<juce::FileChooser>("Export processed loop", start, "*.wav");
     juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
@@ -200,8 +204,11 @@ void SorvaneAudioProcessorEditor::refreshExportJob()
         case State::Completed:
             if (exportDragMode)
             {
-                startExternalDrag(snapshot.destinationPath);
-                setStatusMessage("DRAG WAV READY");
+                // Without a drag the file is still there; say where, so it is not lost.
+                setStatusMessage(startExternalDrag(snapshot.destinationPath)
+                                     ? juce::String("DRAG WAV READY")
+                                     : "DRAG WAV READY / DRAG COULD NOT START / FILE: " +
+                                           snapshot.destinationPath);
             }
             else if (snapshot.kind == sorvane::CreatorExportKind::SocialPackage)
                 setStatusMessage(snapshot.message);
@@ -232,15 +239,12 @@ void SorvaneAudioProcessorEditor::refreshExportJob()
         source.status.setVisible(!exportRunning);
 }
 
-void SorvaneAudioProcessorEditor::startExternalDrag(const juce::String& path)
+bool SorvaneAudioProcessorEditor::startExternalDrag(const juce::String& path)
 {
     if (externalDragStarter)
-    {
-        externalDragStarter(path);
-        return;
-    }
+        return externalDragStarter(path);
     // The file is offered, not moved: it stays where the export put it.
-    juce::DragAndDropContainer::performExternalDragDropOfFiles({path}, false, this);
+    return juce::DragAndDropContainer::performExternalDragDropOfFiles({path}, false, this);
 }
 
 void SorvaneAudioProcessorEditor::refreshCaptureControls(juce::String& status)

@@ -101,7 +101,7 @@ public:
     const sorvane::CreatorExportJob* getExportJob() const noexcept { return exportJob.get(); }
     ExportActivity& getExportActivity() noexcept { return exportActivity; }
     // An external drag needs a display and a pressed mouse; tests watch the request here instead.
-    void setExternalDragStarter(std::function<void(const juce::String& path)> starter)
+    void setExternalDragStarter(std::function<bool(const juce::String& path)> starter)
     {
         externalDragStarter = std::move(starter);
     }
@@ -193,7 +193,7 @@ private:
     void refreshKeepThat();
     void refreshExportJob();
     void refreshCaptureControls(juce::String& status);
-    void startExternalDrag(const juce::String& path);
+    bool startExternalDrag(const juce::String& path);
 
     // Workflow commands (EditorWorkflowCommands.cpp).
     void wireWorkflowCommands();
@@ -242,7 +242,7 @@ private:
     // One export at a time, shared by WAV and (later) package exports.
     std::unique_ptr<sorvane::CreatorExportJob> exportJob;
     bool exportRunning = false, exportDragMode = false;
-    std::function<void(const juce::String&)> externalDragStarter;
+    std::function<bool(const juce::String&)> externalDragStarter;
 
     sorvane::editor::HeaderControls header;
     sorvane::editor::PresetRowControls presets;
