@@ -473,3 +473,87 @@ TEST_F(SmallRing, AWindowIsNeverLongerThanTheAudioHeardOrTheRing)
     }
 }
 } // namespace
+
+namespace
+{
+juce::StringArray listing(const juce::File& folder)
+{
+    juce::StringArray names;
+    for (const auto& f : folder.findChildFiles(juce::File::findFilesAndDirectories, true, "*",
+                                               juce::File::FollowSymlinks::no))
+        names.add(f.getRelativePathFrom(folder) + (f.isDirectory() ? "/" : " " + juce::String(f.getSize())));
+    names.sort(false);
+    return names;
+}
+
+TEST_F(StandaloneCapture, SynchronousExportRefusesClearlyAndReplacesOnlyWhenComplete)
+{
+    const auto folder =
+        juce::File::getSpecialLocation(juce::File::tempDirectory)
+            .getNonexistentChildFile("sorvane-capture-export-" + juce::String((int)::getpid()), {});
+    ASSERT_TRUE(folder.createDirectory().wasOk());
+    const auto existing = folder.getChildFile("existing.wav");
+    ASSERT_TRUE(existing.replaceWithText("an earlier export"));
+    ASSERT_TRUE(folder.getChildFile("a folder.wav").createDirectory().wasOk());
+    ASSERT_TRUE(folder.getChildFile("not a folder").replaceWithText("x"));
+
+    struct Case
+    {
+        const char* name;
+        juce::File target;
+        bool withCapture;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"empty path", juce::File(), true, "Choose a writable WAV file."},
+        {"a directory", folder.getChildFile("a folder.wav"), true, "Choose a writable WAV file."},
+        {"no capture", existing, false, "Capture a processed loop before exporting."},
+        {"parent is a file", folder.getChildFile("not a folder").getChildFile("x.wav"), true,
+         "Could not create the WAV output folder."},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        if (c.withCapture && !processor->getProcessedCapture().isComplete())
+        {
+            publish();
+            juce::String e;
+            ASSERT_TRUE(processor->startProcessedCapture(1, false, e)) << e;
+            run(16000 / 256 + 2);
+        }
+        if (!c.withCapture)
+            processor->cancelProcessedCapture();
+        const auto before = listing(folder);
+        juce::String error;
+        EXPECT_FALSE(processor->exportProcessedCapture(c.target, error));
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(listing(folder), before);
+        EXPECT_EQ(existing.loadFileAsString(), "an earlier export");
+    }
+
+    // A complete capture replaces the file in one step, leaving nothing else behind, and creates a
+    // missing folder on the way.
+    publish();
+    juce::String error;
+    ASSERT_TRUE(processor->getSourceTransport().setSourceRange(0.25, 0.75, false, false, error));
+    ASSERT_TRUE(processor->startProcessedCapture(1, true, error)) << error;
+    run(48000 / 256 + 2);
+    const auto nested = folder.getChildFile("new").getChildFile("take.wav");
+    for (const auto& target : {existing, nested})
+    {
+        ASSERT_TRUE(processor->exportProcessedCapture(target, error)) << error;
+        EXPECT_TRUE(error.isEmpty());
+        std::unique_ptr<juce::AudioFormatReader> reader(
+            juce::WavAudioFormat().createReaderFor(target.createInputStream().release(), true));
+        ASSERT_NE(reader, nullptr);
+        EXPECT_EQ(reader->bitsPerSample, 24u);
+        // A one-shot range of 0.5 of a 10 s source: 16000 frames of loop (one bar is shorter) + tail.
+        EXPECT_EQ(reader->lengthInSamples, 16000 + 32000);
+        EXPECT_EQ(
+            reader->metadataValues.getValue("CMNT", {}),
+            "Sorvane sourceRangeStart=0.250000000; sourceRangeEnd=0.750000000; sourceRangeMode=one-shot");
+    }
+    EXPECT_EQ(folder.getNumberOfChildFiles(juce::File::findFiles), 2) << listing(folder).joinIntoString("\n");
+    folder.deleteRecursively();
+}
+} // namespace
