@@ -18,18 +18,20 @@ namespace
 {
 using sorvane::CreatorProjectData;
 
-// One folder per process, removed at exit.
+// One folder per process, removed at exit. Never destroyed: the exit handler that removes it runs
+// after static destructors registered later.
 const juce::File& workFolder()
 {
-    static const juce::File folder = []
+    static const juce::File* folder = []
     {
-        const auto dir = juce::File::getSpecialLocation(juce::File::tempDirectory)
-                             .getChildFile("sorvane-fuzz-project-" + juce::String((int)::getpid()));
-        dir.createDirectory();
+        auto* dir =
+            new juce::File(juce::File::getSpecialLocation(juce::File::tempDirectory)
+                               .getChildFile("sorvane-fuzz-project-" + juce::String((int)::getpid())));
+        dir->createDirectory();
         std::atexit([] { std::filesystem::remove_all(workFolder().getFullPathName().toStdString()); });
         return dir;
     }();
-    return folder;
+    return *folder;
 }
 
 std::vector<double> numbersOf(const CreatorProjectData& d)
