@@ -112,6 +112,11 @@ const std::vector<Spoil>& spoils()
         {"second root", [](const std::string& x, std::size_t) { return x + "<SORVANE_STATE/>"; }},
         {"empty", [](const std::string&, std::size_t) { return std::string(); }},
         {"white space only", [](const std::string&, std::size_t) { return std::string(" \r\n\t "); }},
+        // The value tree conversion would decode these into blocks of the size they name.
+        {"base64 attribute of negative size", [](const std::string& x, std::size_t r)
+         { return insertAfterRootName(x, r, " base64:junk=\"-1.\""); }},
+        {"base64 attribute of 2 GB", [](const std::string& x, std::size_t r)
+         { return insertAfterRootName(x, r, " base64:junk=\"2000000000.\""); }},
     };
     return table;
 }
