@@ -154,8 +154,13 @@ void SorvaneAudioProcessorEditor::buildTresselSurface()
         v.setTooltip("Audition exact TRESSEL variant " + letter);
     }
     button(t.keep, "tresselKeep", nullptr, pal::amber, pal::ink);
-    button(t.beforeAfter, "beforeAfterCapture", nullptr, pal::blue, pal::cream);
-    button(t.keepThat, "keepThat", nullptr, pal::cyan, pal::ink);
+    button(t.beforeAfter, "beforeAfterCapture",
+           "Keep the last 4 bars you heard, with and without the effect, for a before/after comparison",
+           pal::blue, pal::cream);
+    button(t.keepThat, "keepThat",
+           "Keep the last 4 bars you heard (8 when the capture length is 8 or 16 bars), with and without "
+           "the effect (Ctrl+K)",
+           pal::cyan, pal::ink);
     button(t.copyDna, "copyTresselDna", nullptr, pal::violet, pal::cream);
     button(t.pasteDna, "pasteTresselDna", nullptr, pal::metal, pal::cream);
 
