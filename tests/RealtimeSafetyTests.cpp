@@ -10,13 +10,17 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <shared_mutex>
 #include <thread>
 
+using sorvane::realtime::FailAllocationsLargerThan;
 using sorvane::realtime::Watch;
 
 namespace
@@ -402,4 +406,72 @@ TEST(RealtimeSafety, SourcesLoadAndRetireWhileTheCallbackRuns)
     EXPECT_EQ(nonFiniteSamples.load(), 0);
     EXPECT_GT(audibleBlocks.load(), blocks.load() / 4) << "the sources really played";
     expectNoEvents("loading while playing");
+}
+
+//==================================================================================================
+TEST(RealtimeSafety, FaultInjectionFailsOnlyLargerRequestsOnEveryThreadAndOnlyWhileOn)
+{
+    constexpr std::size_t limit = 1 << 20, large = limit + 1, small = 4096;
+    const auto attempt = [](void* p)
+    {
+        keep(p);
+        const bool got = p != nullptr;
+        std::free(p);
+        return got;
+    };
+    const auto aligned = [](std::size_t size)
+    {
+        void* p = nullptr;
+        const int result = posix_memalign(&p, 64, size);
+        keep(p);
+        std::free(p);
+        return result;
+    };
+    const auto throwsBadAlloc = [](std::size_t size)
+    {
+        try
+        {
+            auto* p = new char[size];
+            keep(p);
+            delete[] p;
+            return false;
+        }
+        catch (const std::bad_alloc&)
+        {
+            return true;
+        }
+    };
+
+    {
+        FailAllocationsLargerThan failing(limit);
+        EXPECT_FALSE(attempt(std::malloc(large)));
+        EXPECT_FALSE(attempt(std::calloc(large, 1)));
+        EXPECT_FALSE(attempt(std::calloc(2, limit / 2 + 1))) << "calloc is judged by its product";
+        EXPECT_FALSE(attempt(std::realloc(nullptr, large)));
+        EXPECT_FALSE(attempt(aligned_alloc(64, large + 63)));
+        EXPECT_FALSE(attempt(memalign(64, large)));
+        EXPECT_EQ(aligned(large), ENOMEM);
+        EXPECT_TRUE(throwsBadAlloc(large));
+        EXPECT_THROW(juce::AudioBuffer<float>(2, (int)limit), std::bad_alloc);
+
+        void* kept = std::malloc(small);
+        ASSERT_NE(kept, nullptr);
+        std::memset(kept, 7, small);
+        EXPECT_EQ(std::realloc(kept, large), nullptr);
+        EXPECT_EQ(static_cast<unsigned char*>(kept)[small - 1], 7) << "a refused realloc keeps the block";
+        std::free(kept);
+
+        EXPECT_TRUE(attempt(std::malloc(limit)));
+        EXPECT_TRUE(attempt(std::calloc(small, 2)));
+        EXPECT_EQ(aligned(small), 0);
+        EXPECT_FALSE(throwsBadAlloc(small));
+
+        bool refusedElsewhere = false;
+        std::thread other([&] { refusedElsewhere = !attempt(std::malloc(large)); });
+        other.join();
+        EXPECT_TRUE(refusedElsewhere) << "the injection holds on every thread";
+    }
+    EXPECT_TRUE(attempt(std::malloc(large)));
+    EXPECT_EQ(aligned(large), 0);
+    EXPECT_FALSE(throwsBadAlloc(large));
 }
