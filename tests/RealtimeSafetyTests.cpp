@@ -765,3 +765,130 @@ TEST(RealtimeSafety, FaultInjectionFailsOnlyLargerRequestsOnEveryThreadAndOnlyWh
     EXPECT_EQ(aligned(large), 0);
     EXPECT_FALSE(throwsBadAlloc(large));
 }
+
+namespace
+{
+bool sameAudio(const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)
+{
+    if (a.getNumChannels() != b.getNumChannels() || a.getNumSamples() != b.getNumSamples())
+        return false;
+    for (int c = 0; c < a.getNumChannels(); ++c)
+        if (std::memcmp(a.getReadPointer(c), b.getReadPointer(c),
+                        sizeof(float) * (size_t)a.getNumSamples()) != 0)
+            return false;
+    return true;
+}
+} // namespace
+
+// A capture buffer is about 8 bytes a frame: 1 bar and its tail (38400 frames) fits under the limit,
+// 8 bars and the tail (83200 frames) does not, nor does a 64-second ring (512000 frames).
+constexpr std::size_t captureTestLimit = 512 * 1024;
+
+struct AllocationFailure : ::testing::Test
+{
+    static constexpr int blockSize = 256;
+    std::unique_ptr<SorvaneAudioProcessor> processor = makeCapturingProcessor(blockSize);
+    juce::AudioBuffer<float> block{2, blockSize};
+    juce::MidiBuffer midi;
+
+    void run(int blocks)
+    {
+        for (int b = 0; b < blocks; ++b)
+        {
+            block.clear();
+            processor->processBlock(block, midi);
+        }
+    }
+
+    void captureWhole(int bars)
+    {
+        juce::String error;
+        ASSERT_TRUE(processor->startProcessedCapture(bars, true, error)) << error;
+        run((bars * framesPerBar + tailFrames) / blockSize + 1);
+        ASSERT_TRUE(processor->getProcessedCapture().isComplete());
+    }
+};
+
+TEST_F(AllocationFailure, ABiggerCaptureThatCannotBeAllocatedIsRefusedAndTheLastOneStaysWhole)
+{
+    run(4); // the tempo reaches the processor
+    captureWhole(1);
+    const auto previous = processor->copyProcessedCapture();
+    ASSERT_EQ(previous.getNumSamples(), framesPerBar + tailFrames);
+    ASSERT_GT(previous.getMagnitude(0, framesPerBar), 0.01f);
+    processor->getSourceTransport().stop();
+    processor->projectDirty.store(false);
+
+    {
+        FailAllocationsLargerThan failing(captureTestLimit);
+        juce::String error;
+        EXPECT_FALSE(processor->startProcessedCapture(8, true, error));
+        EXPECT_EQ(error, "There is not enough memory for a capture of this length; choose fewer bars.");
+        EXPECT_FALSE(processor->getProcessedCapture().isActive());
+        EXPECT_FALSE(processor->getTransportState().playing.load()) << "the refused capture started playback";
+        EXPECT_FALSE(processor->projectDirty.load());
+        run(8); // the callback goes on without a capture
+    }
+
+    const auto& capture = processor->getProcessedCapture();
+    EXPECT_TRUE(capture.isComplete());
+    EXPECT_FALSE(capture.isActive());
+    EXPECT_EQ(capture.describe().bars, 1);
+    EXPECT_TRUE(sameAudio(processor->copyProcessedCapture(), previous)) << "the previous capture changed";
+
+    // With memory back the same request goes through.
+    captureWhole(8);
+    EXPECT_EQ(processor->copyProcessedCapture().getNumSamples(), 8 * framesPerBar + tailFrames);
+}
+
+TEST_F(AllocationFailure, ARingThatCannotBeAllocatedStaysUnarmedUntilMemoryComesBack)
+{
+    {
+        FailAllocationsLargerThan failing(captureTestLimit);
+        EXPECT_FALSE(processor->armBeforeAfter());
+        EXPECT_FALSE(processor->getBeforeAfterRing().isArmed());
+    }
+    run(20); // audio plays through an unarmed ring
+    EXPECT_EQ(processor->requestKeepThat(4, keepLabel), "Play audio before using Keep That.");
+    EXPECT_FALSE(processor->completeKeepThat());
+    EXPECT_FALSE(processor->hasKeepThat());
+
+    ASSERT_TRUE(processor->armBeforeAfter());
+    run(20);
+    EXPECT_EQ(processor->requestKeepThat(4, keepLabel), keepRequested);
+    run(1);
+    ASSERT_TRUE(processor->completeKeepThat());
+    ASSERT_TRUE(processor->hasKeepThat());
+    EXPECT_EQ(processor->getKeepThat().after.getNumSamples(), 20 * blockSize);
+}
+
+TEST_F(AllocationFailure, AKeepThatWindowThatCannotBeCopiedKeepsTheLastOneAndTheRingRunsOn)
+{
+    ASSERT_TRUE(processor->armBeforeAfter());
+    run(120);
+    ASSERT_EQ(processor->requestKeepThat(4, keepLabel), keepRequested);
+    run(1);
+    ASSERT_TRUE(processor->completeKeepThat());
+    const auto first = processor->getKeepThat();
+    ASSERT_EQ(first.after.getNumSamples(), 4 * framesPerBar); // about 200 kB a half
+
+    run(10);
+    const auto& ring = processor->getBeforeAfterRing();
+    {
+        FailAllocationsLargerThan failing(100 * 1024);
+        EXPECT_EQ(processor->requestKeepThat(4, keepLabel), keepRequested);
+        run(1);
+        EXPECT_FALSE(processor->completeKeepThat());
+        EXPECT_FALSE(ring.isRequestPending());
+    }
+    const auto index = ring.getWriteIndex();
+    run(1);
+    EXPECT_EQ(ring.getWriteIndex(), (index + blockSize) % ring.getRingLength()) << "the ring stayed frozen";
+    EXPECT_TRUE(sameAudio(processor->getKeepThat().after, first.after));
+    EXPECT_TRUE(sameAudio(processor->getKeepThat().before, first.before));
+
+    EXPECT_EQ(processor->requestKeepThat(4, keepLabel), keepRequested);
+    run(1);
+    EXPECT_TRUE(processor->completeKeepThat());
+    EXPECT_FALSE(sameAudio(processor->getKeepThat().after, first.after));
+}
