@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -20,11 +21,17 @@ namespace
 {
 thread_local bool watching = false;
 std::array<std::atomic<long>, numEvents> counters{};
+std::atomic<std::size_t> allocationLimit{SIZE_MAX};
 
 void note(Event e) noexcept
 {
     if (watching)
         counters[(size_t)e].fetch_add(1, std::memory_order_relaxed);
+}
+
+bool refused(std::size_t bytes) noexcept
+{
+    return bytes > allocationLimit.load(std::memory_order_relaxed);
 }
 } // namespace
 
@@ -37,6 +44,16 @@ void resetCounts() noexcept
 {
     for (auto& c : counters)
         c.store(0);
+}
+
+void failAllocationsLargerThan(std::size_t bytes) noexcept
+{
+    allocationLimit.store(bytes);
+}
+
+void stopFailingAllocations() noexcept
+{
+    allocationLimit.store(SIZE_MAX);
 }
 
 Watch::Watch() noexcept
@@ -52,6 +69,7 @@ Watch::~Watch()
 
 using sorvane::realtime::Event;
 using sorvane::realtime::note;
+using sorvane::realtime::refused;
 
 //==================================================================================================
 // The malloc family. dlsym may itself allocate, so until the real functions are known requests are
@@ -143,22 +161,37 @@ extern "C"
     void* malloc(std::size_t size) noexcept
     {
         note(Event::mallocFamily);
+        if (refused(size))
+        {
+            errno = ENOMEM;
+            return nullptr;
+        }
         return realFunctionsReady() ? realMalloc(size) : bootstrapAllocate(size);
     }
 
     void* calloc(std::size_t count, std::size_t size) noexcept
     {
         note(Event::mallocFamily);
-        if (realFunctionsReady())
-            return realCalloc(count, size);
         if (size != 0 && count > SIZE_MAX / size)
             return nullptr;
+        if (refused(count * size))
+        {
+            errno = ENOMEM;
+            return nullptr;
+        }
+        if (realFunctionsReady())
+            return realCalloc(count, size);
         return bootstrapAllocate(count * size); // the buffer is zero and never reused
     }
 
     void* realloc(void* p, std::size_t size) noexcept
     {
         note(Event::mallocFamily);
+        if (refused(size))
+        {
+            errno = ENOMEM;
+            return nullptr; // the old block stays valid, as when realloc really fails
+        }
         if (p != nullptr && isBootstrap(p))
         {
             void* moved = realFunctionsReady() ? realMalloc(size) : bootstrapAllocate(size);
@@ -181,6 +214,8 @@ extern "C"
     int posix_memalign(void** out, std::size_t alignment, std::size_t size) noexcept
     {
         note(Event::mallocFamily);
+        if (refused(size))
+            return ENOMEM;
         if (realFunctionsReady())
             return realPosixMemalign(out, alignment, size);
         *out = bootstrapAllocate(size, alignment);
@@ -190,12 +225,22 @@ extern "C"
     void* aligned_alloc(std::size_t alignment, std::size_t size) noexcept
     {
         note(Event::mallocFamily);
+        if (refused(size))
+        {
+            errno = ENOMEM;
+            return nullptr;
+        }
         return realFunctionsReady() ? realAlignedAlloc(alignment, size) : bootstrapAllocate(size, alignment);
     }
 
     void* memalign(std::size_t alignment, std::size_t size) noexcept
     {
         note(Event::mallocFamily);
+        if (refused(size))
+        {
+            errno = ENOMEM;
+            return nullptr;
+        }
         return realFunctionsReady() ? realMemalign(alignment, size) : bootstrapAllocate(size, alignment);
     }
 }

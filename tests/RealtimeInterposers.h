@@ -5,6 +5,7 @@
 // (forwarding to the real ones found with dlsym) and wraps juce::SpinLock::enter at link time.
 
 #include <array>
+#include <cstddef>
 
 namespace sorvane::realtime
 {
@@ -30,6 +31,20 @@ inline constexpr std::array<const char*, numEvents> eventNames{
 
 long count(Event e) noexcept;
 void resetCounts() noexcept;
+
+// Fault injection, on every thread: while on, the malloc family returns null (posix_memalign
+// ENOMEM) and operator new throws std::bad_alloc for any request of more than `bytes`.
+void failAllocationsLargerThan(std::size_t bytes) noexcept;
+void stopFailingAllocations() noexcept;
+
+// Keeps the injection on for one scope, so a failed assertion cannot leave it on for later tests.
+struct FailAllocationsLargerThan
+{
+    explicit FailAllocationsLargerThan(std::size_t bytes) noexcept { failAllocationsLargerThan(bytes); }
+    ~FailAllocationsLargerThan() { stopFailingAllocations(); }
+    FailAllocationsLargerThan(const FailAllocationsLargerThan&) = delete;
+    FailAllocationsLargerThan& operator=(const FailAllocationsLargerThan&) = delete;
+};
 
 // Marks the constructing thread as the audio thread until destruction.
 struct Watch

@@ -144,10 +144,7 @@ bool BeforeAfterRing::takeFrozenWindow(double deviceSampleRate, BeforeAfterAudio
         }
     }
 
-    // The request goes first: an audio block that still sees "frozen" alone just skips one write,
-    // whereas "requested" seen alone would freeze the ring again with nobody left to thaw it.
-    keepThatRequested.store(false);
-    ringFrozen.store(false);
+    thaw();
     return copied;
 }
 
@@ -157,7 +154,16 @@ void BeforeAfterRing::reset()
     // The audio thread owns the fill count; it starts again from zero at its next block.
     fillResetPending.store(true);
     ringFill.store(0);
+    thaw();
+}
+
+void BeforeAfterRing::thaw() noexcept
+{
+    // The request goes first: a block that sees "frozen" alone just skips one write. A block that
+    // saw the request may still be about to store "frozen"; thawing before it has would leave the
+    // ring frozen with nobody to thaw it, so its end is awaited.
     keepThatRequested.store(false);
+    presence.waitForBlockUnderWay();
     ringFrozen.store(false);
 }
 

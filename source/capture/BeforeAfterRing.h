@@ -64,6 +64,7 @@ public:
 
 private:
     bool allocate(double deviceSampleRate, int channels); // caller holds controlMutex
+    void thaw() noexcept;                                 // caller holds controlMutex
     static void copyOut(const juce::AudioBuffer<float>& ring, int start, int frames,
                         juce::AudioBuffer<float>& out);
 

@@ -112,6 +112,8 @@ bool ProcessedCapture::start(const CaptureRequest& request, juce::String& error)
 void ProcessedCapture::cancel() noexcept
 {
     captureActive.store(false);
+    // A block under way may still write the last frame and mark the capture complete after this.
+    presence.waitForBlockUnderWay();
     captureComplete.store(false);
     captureWritePosition.store(0);
 }

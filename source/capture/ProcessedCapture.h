@@ -53,6 +53,7 @@ public:
 
     // Message thread.
     bool start(const CaptureRequest& request, juce::String& error);
+    // Waits for the audio block under way, so a cancel is never undone by a capture completing.
     void cancel() noexcept;
     // The level-matched capture, or an empty buffer unless one is complete.
     juce::AudioBuffer<float> copy() const;
