@@ -878,7 +878,9 @@ TEST_F(AllocationFailure, AKeepThatWindowThatCannotBeCopiedKeepsTheLastOneAndThe
         FailAllocationsLargerThan failing(100 * 1024);
         EXPECT_EQ(processor->requestKeepThat(4, keepLabel), keepRequested);
         run(1);
-        EXPECT_FALSE(processor->completeKeepThat());
+        juce::String error;
+        EXPECT_FALSE(processor->completeKeepThat(error));
+        EXPECT_EQ(error, "There is not enough memory to keep this window; the previous Keep That is unchanged.");
         EXPECT_FALSE(ring.isRequestPending());
     }
     const auto index = ring.getWriteIndex();

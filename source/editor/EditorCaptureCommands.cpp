@@ -184,8 +184,11 @@ void SorvaneAudioProcessorEditor::cancelExportJob()
 //======================================================================================================
 void SorvaneAudioProcessorEditor::refreshKeepThat()
 {
-    if (processor.completeKeepThat())
+    juce::String error;
+    if (processor.completeKeepThat(error))
         setStatusMessage("EXACT BEFORE / AFTER WINDOW FROZEN / KEEP THAT READY");
+    else if (error.isNotEmpty())
+        setStatusMessage(error);
 }
 
 void SorvaneAudioProcessorEditor::refreshExportJob()

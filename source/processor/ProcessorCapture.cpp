@@ -68,11 +68,21 @@ juce::String SorvaneAudioProcessor::requestKeepThat(int bars, const juce::String
 
 bool SorvaneAudioProcessor::completeKeepThat()
 {
+    juce::String error;
+    return completeKeepThat(error);
+}
+
+bool SorvaneAudioProcessor::completeKeepThat(juce::String& error)
+{
+    error.clear();
     if (!ring.isFreezeComplete())
         return false;
     sorvane::BeforeAfterAudioSnapshot snapshot;
     if (!ring.takeFrozenWindow(deviceSampleRate, snapshot))
+    {
+        error = "There is not enough memory to keep this window; the previous Keep That is unchanged.";
         return false;
+    }
     std::lock_guard<std::mutex> lock(beforeAfterMutex);
     beforeAfter = std::move(snapshot);
     return true;

@@ -132,6 +132,8 @@ public:
     juce::String requestKeepThat(int bars, const juce::String& label);
     // Takes a completed freeze into the Keep That result; true when one was taken.
     bool completeKeepThat();
+    // The same, with the reason when a completed freeze could not be kept.
+    bool completeKeepThat(juce::String& error);
     bool hasKeepThat() const;
     sorvane::BeforeAfterAudioSnapshot getKeepThat() const;
     const sorvane::BeforeAfterRing& getBeforeAfterRing() const noexcept { return ring; }
