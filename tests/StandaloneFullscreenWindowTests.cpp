@@ -1,4 +1,5 @@
 #include "app/StandaloneFullscreenWindow.h"
+#include "editor/SorvaneAudioProcessorEditor.h"
 
 #include <gtest/gtest.h>
 
@@ -210,4 +211,41 @@ TEST_F(StandaloneFullscreenWindowTest, ClosingInFullScreenSavesTheWindowedPositi
     EXPECT_EQ(kioskComponent(), nullptr);
     EXPECT_EQ(settings.getIntValue("windowX", -1), windowedBounds.getX());
     EXPECT_EQ(settings.getIntValue("windowY", -1), windowedBounds.getY());
+}
+
+// JUCE gives a window that comes back to the front the keyboard itself when it does not know which of
+// its children had it, as after a dialog or chooser closed. The editor's keyboard map only hears keys
+// with the keyboard inside the editor.
+TEST_F(StandaloneFullscreenWindowTest, KeyboardGivenToTheWindowGoesOnToTheEditor)
+{
+    window->grabKeyboardFocus();
+    pump(100);
+    EXPECT_TRUE(editor->hasKeyboardFocus(true));
+    // The stand-alone editor's arrow key (a seek) arrives through the window's peer.
+    EXPECT_TRUE(press(juce::KeyPress::leftKey));
+}
+
+TEST_F(StandaloneFullscreenWindowTest, TheEditorHasTheKeyboardAfterADialogClosesAndTheWindowIsBack)
+{
+    auto* sorvaneEditor = dynamic_cast<SorvaneAudioProcessorEditor*>(editor);
+    ASSERT_NE(sorvaneEditor, nullptr);
+    editor->grabKeyboardFocus();
+    pump(100);
+
+    juce::AlertWindow::showMessageBoxAsync(
+        juce::MessageBoxIconType::InfoIcon, "A dialog", "Closes soon", {}, nullptr,
+        juce::ModalCallbackFunction::create([sorvaneEditor](int) { sorvaneEditor->restoreKeyboardFocus(); }));
+    pump(300);
+    auto* modal = juce::Component::getCurrentlyModalComponent();
+    ASSERT_NE(modal, nullptr);
+    ASSERT_FALSE(editor->hasKeyboardFocus(true));
+    modal->exitModalState(0);
+    pump(300);
+    // The operating system hands the window its focus back after the dialog has gone.
+    window->getPeer()->handleFocusGain();
+    pump(100);
+
+    EXPECT_TRUE(editor->hasKeyboardFocus(true));
+    EXPECT_TRUE(press(juce::KeyPress::leftKey));
+    EXPECT_EQ(sorvaneEditor->getStatusMessage(), "SEEK -5% / EQUAL-POWER FADE");
 }

@@ -178,6 +178,17 @@ void StandaloneFullscreenWindow::leaveFullscreen()
     updateFullscreenButton();
 }
 
+void StandaloneFullscreenWindow::focusGained(FocusChangeType cause)
+{
+    juce::StandaloneFilterWindow::focusGained(cause);
+    // JUCE gives a window that comes back to the front the keyboard itself when it does not know
+    // which child had it (after a dialog or chooser closed); keys then never reach the editor's
+    // keyboard map.
+    if (auto* editor = findEditor();
+        editor != nullptr && editor->isShowing() && !isCurrentlyBlockedByAnotherModalComponent())
+        editor->grabKeyboardFocus();
+}
+
 juce::BorderSize<int> StandaloneFullscreenWindow::getContentComponentBorder()
 {
     if (isKioskMode())

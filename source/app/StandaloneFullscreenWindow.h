@@ -27,6 +27,7 @@ public:
 
     void resized() override;
     void paint(juce::Graphics& g) override;
+    void focusGained(FocusChangeType cause) override;
     void closeButtonPressed() override;
     juce::BorderSize<int> getContentComponentBorder() override;
 

@@ -194,10 +194,12 @@ def jack_environment(server_name, base=None):
 class JackServer:
     """jackd with the dummy backend under a name of its own."""
 
-    def __init__(self, log_folder, name=None):
-        """A name of an earlier server starts that server again (clients find it under its name)."""
+    def __init__(self, log_folder, name=None, server_options=()):
+        """A name of an earlier server starts that server again (clients find it under its name).
+        server_options go before the backend's, such as ("--sync",)."""
         self.name = name or "sorvane-test-%d-%s" % (os.getpid(), uuid.uuid4().hex[:8])
         self.log_path = os.path.join(log_folder, "jackd-%s.log" % uuid.uuid4().hex[:8])
+        self.server_options = list(server_options)
         self.proc = None
 
     def lsp(self, *options):
@@ -208,7 +210,8 @@ class JackServer:
     def __enter__(self):
         with open(self.log_path, "w") as log:
             self.proc = subprocess.Popen(
-                ["jackd", "--no-realtime", "-n", self.name, "-d", "dummy", "-r", "48000", "-p", "256"],
+                ["jackd", "--no-realtime", "-n", self.name, *self.server_options, "-d", "dummy", "-r", "48000",
+                 "-p", "256"],
                 env=jack_environment(self.name), stdout=log, stderr=subprocess.STDOUT)
         try:
             def ready():
@@ -287,12 +290,19 @@ class XInput:
         time.sleep(0.05)
 
     def type(self, text):
-        """Types lower-case letters, digits, '.', '-' and '/' (nothing that needs Shift)."""
+        """Types ASCII letters, digits, '.', '-', '/' and '_' (a temporary folder's name may hold
+        upper-case letters and underscores; those are typed with Shift on a US layout)."""
         names = {".": "period", "-": "minus", "/": "slash"}
+        shifted = {"_": "minus"}
         for ch in text:
-            if not (ch in names or ch.isdigit() or "a" <= ch <= "z"):
+            if ch in shifted:
+                self.keys("Shift_L", shifted[ch])
+            elif "A" <= ch <= "Z":
+                self.keys("Shift_L", ch.lower())
+            elif ch in names or ch.isdigit() or "a" <= ch <= "z":
+                self.keys(names.get(ch, ch))
+            else:
                 raise ValueError("cannot type %r" % ch)
-            self.keys(names.get(ch, ch))
 
     def click(self, x, y):
         self.xtst.XTestFakeMotionEvent(self.display, -1, x, y, 0)
