@@ -169,7 +169,8 @@ class EndToEndAudioTest(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="sorvane-e2e-")
         self.addCleanup(shutil.rmtree, self.folder, True)
-        self.jack = harness.JackServer(self.folder).__enter__()
+        # Synchronous: an asynchronous server under load drops blocks from the recording.
+        self.jack = harness.JackServer(self.folder, server_options=("--sync", "--timeout", "10000")).__enter__()
         self.addCleanup(self.jack.__exit__, None, None, None)
 
     def start(self, args, **kwargs):

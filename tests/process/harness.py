@@ -191,13 +191,57 @@ def jack_environment(server_name, base=None):
     return env
 
 
+JACK_SLOTS = 6
+_jack_slot = None
+
+
+def jack_slot_name():
+    """This process's server name, one of a few held by a lock for the process's life. jackd keeps a
+    machine-wide table of at most 8 servers and frees a dead server's entry only when a server of the
+    same name starts, so unique names would fill the table with the entries of killed servers."""
+    global _jack_slot
+    if _jack_slot is None:
+        handles = []
+        for i in range(JACK_SLOTS):
+            handle = open(os.path.join(tempfile.gettempdir(), "sorvane-jack-slot-%d.lock" % i), "w")
+            try:
+                fcntl.flock(handle, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                handles.append((i, handle))
+            except OSError:
+                handle.close()
+        if not handles:
+            raise RuntimeError("every JACK test slot is taken")
+        # Holding every slot means no other test is using JACK: only then can the leftovers of killed
+        # servers be cleared without pulling the registry from under a client waiting for its server.
+        if len(handles) == JACK_SLOTS:
+            remove_stale_jack_registry()
+        index, kept = handles[0]
+        for _, handle in handles[1:]:
+            handle.close()
+        _jack_slot = (kept, "sorvane-test-slot-%d" % index)
+    return _jack_slot[1]
+
+
+def remove_stale_jack_registry():
+    """With no jackd alive, the registry and the servers' segments in /dev/shm are leftovers of
+    servers that were killed; a fresh registry has every entry free."""
+    if subprocess.run(["pgrep", "-x", "jackd"], capture_output=True).returncode == 0:
+        return
+    for path in ["/dev/shm/jack-shm-registry"] + glob.glob("/dev/shm/jack_sorvane-test-*"):
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(path)
+
+
 class JackServer:
     """jackd with the dummy backend under a name of its own."""
 
     def __init__(self, log_folder, name=None, server_options=()):
         """A name of an earlier server starts that server again (clients find it under its name).
         server_options go before the backend's, such as ("--sync",)."""
-        self.name = name or "sorvane-test-%d-%s" % (os.getpid(), uuid.uuid4().hex[:8])
+        # A server of this process's slot name may have left clients' semaphores in an earlier test;
+        # a named restart keeps its own for the clients waiting on it.
+        self.clear_leftovers = name is None
+        self.name = name or jack_slot_name()
         self.log_path = os.path.join(log_folder, "jackd-%s.log" % uuid.uuid4().hex[:8])
         self.server_options = list(server_options)
         self.proc = None
@@ -208,6 +252,8 @@ class JackServer:
         return result.stdout if result.returncode == 0 else None
 
     def __enter__(self):
+        if self.clear_leftovers:
+            remove_jack_leftovers(self.name)
         with open(self.log_path, "w") as log:
             self.proc = subprocess.Popen(
                 ["jackd", "--no-realtime", "-n", self.name, *self.server_options, "-d", "dummy", "-r", "48000",
