@@ -2,6 +2,7 @@
 // other outcome (failure, cancel, a full or locked disk, a destination taken meanwhile) leaving the
 // folder exactly as it was.
 #include "ExportTestSupport.h"
+#include "UnwritableFolder.h"
 
 #include "capture/CreatorExportJob.h"
 #include "capture/WaveExport.h"
@@ -637,22 +638,20 @@ TEST(CreatorExportJob, FullDiskFailsTheExportAndKeepsTheOldFile)
 
 TEST(CreatorExportJob, UnwritableFolderFailsTheExportAndKeepsTheOldFile)
 {
-    if (::geteuid() == 0)
-    {
-        GTEST_SKIP() << "root writes into a folder whatever its permissions say";
-    }
-
     Folder folder;
     const auto locked = folder.dir.getChildFile("locked");
     locked.createDirectory();
     const auto destination = writeBytes(locked.getChildFile("capture.wav"), "previous export");
     const auto before = listing(folder.dir);
-    ASSERT_EQ(::chmod(locked.getFullPathName().toRawUTF8(), 0500), 0);
-
-    CreatorExportJob job(request(destination, waveWork(testSignal(2, 9600, 1.0f))));
-    ASSERT_TRUE(job.launch());
-    const auto snapshot = waitForEnd(job);
-    ::chmod(locked.getFullPathName().toRawUTF8(), 0700);
+    CreatorExportSnapshot snapshot;
+    {
+        sorvane::test::UnwritableFolder lock(locked);
+        if (!lock.isLocked())
+            GTEST_SKIP() << "this machine lets nothing lock a folder against this user";
+        CreatorExportJob job(request(destination, waveWork(testSignal(2, 9600, 1.0f))));
+        ASSERT_TRUE(job.launch());
+        snapshot = waitForEnd(job);
+    }
 
     EXPECT_EQ(snapshot.state, CreatorExportState::Failed);
     EXPECT_EQ(snapshot.message, "Could not create the WAV output file.");
