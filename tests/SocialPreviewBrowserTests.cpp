@@ -1,3 +1,4 @@
+#include "social/FrameRenderer.h"
 #include "social/PreviewPage.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
@@ -111,6 +112,10 @@ juce::File writePackage(const juce::String& folderName, const SocialExportOption
     reader->read(&audio, 0, audio.getNumSamples(), 0, true, true);
     const auto page = folder.getChildFile("preview.html");
     EXPECT_TRUE(writePreviewHtml(createPreviewHtml(options, audio, reader->sampleRate), page));
+    ScopeVisualInputs visuals;
+    visuals.parameters.fill(0.5f);
+    EXPECT_TRUE(writePng(renderFrame(audio, reader->sampleRate, visuals, options),
+                         folder.getChildFile("sorvane-cover.png")));
     return page;
 }
 
