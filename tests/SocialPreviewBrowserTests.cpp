@@ -53,7 +53,8 @@ struct BrowserRun
 
 BrowserRun runChromium(const juce::File& page, const juce::StringArray& extra, int virtualTimeMs)
 {
-    const auto profile = previewFolder.getChildFile("chromium-profile");
+    // One profile per package: two browsers sharing one would hand the page to each other.
+    const auto profile = page.getParentDirectory().getChildFile("chromium-profile");
     juce::StringArray args{findChromium().getFullPathName(),
                            "--headless=new",
                            "--no-sandbox",
