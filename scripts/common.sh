@@ -11,7 +11,7 @@ SORVANE_PACKAGES=(
     libasound2-dev libjack-jackd2-dev libfreetype-dev libx11-dev libxrandr-dev libxinerama-dev
     libxext-dev libxrender-dev libxcomposite-dev libxcursor-dev libpng-dev libjpeg-dev zlib1g-dev
     libflac-dev libvorbis-dev libmpg123-dev ffmpeg
-    libgtest-dev libbenchmark-dev
+    libgtest-dev libbenchmark-dev chromium
     fontconfig-config xvfb xauth x11-utils jackd2 python3
 )
 
