@@ -67,7 +67,8 @@ class Xvfb:
                 # -noreset keeps root-window properties a test sets after its own client disconnects.
                 ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen, "-nolisten", "tcp",
                  "-noreset"],
-                pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                preexec_fn=die_with_parent)
             os.close(write_fd)
             write_fd = None
             number = b""
@@ -93,6 +94,16 @@ class Xvfb:
 
     def __exit__(self, *exc):
         stop_process(self.proc)
+
+
+XErrorHandler = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
+
+
+def die_with_parent():
+    """For Popen's preexec_fn: the child is killed when the test process ends, however it ends, so no
+    app keeps the machine-wide instance lock and no server keeps its slot after a crashed test."""
+    libc = ctypes.CDLL(ctypes.util.find_library("c"), use_errno=True)
+    libc.prctl(1, signal.SIGKILL, 0, 0, 0)  # PR_SET_PDEATHSIG
 
 
 class XClient:
@@ -123,6 +134,11 @@ class XClient:
         x.XFree.argtypes = [ctypes.c_void_p]
         x.XGetGeometry.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong)] + \
             [ctypes.POINTER(ctypes.c_int)] * 2 + [ctypes.POINTER(ctypes.c_uint)] * 4
+        # Xlib's default error handler exits the process: a window that closes between listing and
+        # reading (a tooltip, a dialog) would end the whole test run and orphan its app and servers.
+        x.XSetErrorHandler.argtypes = [ctypes.c_void_p]
+        self._ignore_errors = XErrorHandler(lambda _display, _event: 0)
+        x.XSetErrorHandler(ctypes.cast(self._ignore_errors, ctypes.c_void_p))
         self.display = x.XOpenDisplay(display.encode())
         if not self.display:
             raise RuntimeError("cannot open X display " + display)
@@ -166,9 +182,9 @@ class XClient:
                 title = self.window_name(children[i])
                 if title:
                     geometry = [ctypes.c_int(), ctypes.c_int()] + [ctypes.c_uint() for _ in range(4)]
-                    self.x.XGetGeometry(self.display, children[i], ctypes.byref(root),
-                                        *[ctypes.byref(v) for v in geometry])
-                    windows[title] = tuple(v.value for v in geometry[:4])
+                    if self.x.XGetGeometry(self.display, children[i], ctypes.byref(root),
+                                           *[ctypes.byref(v) for v in geometry]):
+                        windows[title] = tuple(v.value for v in geometry[:4])
         finally:
             if children:
                 self.x.XFree(children)
@@ -258,7 +274,7 @@ class JackServer:
             self.proc = subprocess.Popen(
                 ["jackd", "--no-realtime", "-n", self.name, *self.server_options, "-d", "dummy", "-r", "48000",
                  "-p", "256"],
-                env=jack_environment(self.name), stdout=log, stderr=subprocess.STDOUT)
+                env=jack_environment(self.name), stdout=log, stderr=subprocess.STDOUT, preexec_fn=die_with_parent)
         try:
             def ready():
                 if self.proc.poll() is not None:
@@ -424,7 +440,7 @@ class StandaloneApp:
         with open(self.stdout_path, "w") as out, open(self.stderr_path, "w") as err:
             self.started = time.monotonic()
             self.proc = subprocess.Popen([self.binary, *self.args], env=self.env, stdout=out, stderr=err,
-                                         cwd=self.cwd)
+                                         cwd=self.cwd, preexec_fn=die_with_parent)
         return self
 
     def wait(self, timeout):
