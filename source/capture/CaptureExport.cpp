@@ -34,7 +34,7 @@ bool exportCaptureToFile(const ProcessedCapture& capture, const juce::File& file
     }
 
     // Written beside the target and renamed over it, so an existing file survives any failure.
-    const auto temporary = folder.getNonexistentChildFile("." + file.getFileName() + ".", ".part", false);
+    const auto temporary = temporaryFileBeside(file);
     const bool written = writeNormalisedWave(temporary, std::move(audio), description.sampleRate, nullptr,
                                              nullptr, error, captureCommentFor(description));
     if (written && !replaceFileDurably(temporary, file))

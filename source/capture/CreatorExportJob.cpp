@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <random>
 #include <sys/stat.h>
 
 namespace sorvane
@@ -17,14 +16,6 @@ void removeQuietly(const juce::File& path)
 {
     if (path.exists() || path.isSymbolicLink())
         path.deleteRecursively();
-}
-
-// A name only this job uses: the folder may hold other jobs' temporary files, from this process or
-// another one.
-juce::String uniqueTag()
-{
-    std::random_device device;
-    return juce::String::toHexString((juce::int64)(((std::uint64_t)device() << 32) | device()));
 }
 
 bool createStagingFolder(const juce::File& destination, juce::File& staging)
@@ -192,10 +183,7 @@ void CreatorExportJob::runFolder()
 
 void CreatorExportJob::runFile()
 {
-    // Hidden, and in the destination's own folder so the publishing rename never crosses a file system.
-    const auto temporary = destination.getParentDirectory().getNonexistentChildFile(
-        "." + destination.getFileNameWithoutExtension() + ".partial-" + uniqueTag(),
-        destination.getFileExtension(), false);
+    const auto temporary = temporaryFileBeside(destination);
 
     juce::String workMessage;
     const bool ok = runWork(work, temporary, progress, cancelRequested, workMessage);

@@ -1,5 +1,7 @@
 #include "capture/DurableFile.h"
 
+#include <random>
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -72,6 +74,14 @@ bool syncFileToDisk(const juce::File& file)
 bool syncFolderToDisk(const juce::File& folder)
 {
     return folder.isDirectory() && syncPath(folder, true);
+}
+
+juce::File temporaryFileBeside(const juce::File& target)
+{
+    std::random_device device;
+    const auto tag = juce::String::toHexString((juce::int64)(((std::uint64_t)device() << 32) | device()));
+    return target.getParentDirectory().getNonexistentChildFile(
+        "." + target.getFileNameWithoutExtension() + ".partial-" + tag, target.getFileExtension(), false);
 }
 
 bool replaceFileDurably(const juce::File& temporary, const juce::File& target)

@@ -13,6 +13,10 @@ bool syncFolderToDisk(const juce::File& folder);
 // target's folder. A failure before the rename leaves target untouched and temporary for the caller;
 // false after the rename means the folder could not be synced, so the new target may not survive a
 // power cut.
+// A hidden name beside target that no other writer, in this process or another, will pick; in the
+// target's own folder so the publishing rename never crosses a file system.
+juce::File temporaryFileBeside(const juce::File& target);
+
 bool replaceFileDurably(const juce::File& temporary, const juce::File& target);
 
 // Syncs every file and folder below staging, renames staging to destination (never over anything
