@@ -10,6 +10,7 @@
 #include "processor/PublishedMeters.h"
 #include "processor/SettingsReader.h"
 #include "processor/TransportTracker.h"
+#include "social/CreatorVideoIdentity.h"
 #include "transport/SourceLibrary.h"
 #include "transport/SourcePlayer.h"
 #include "transport/SourceTransport.h"
@@ -138,6 +139,11 @@ public:
     sorvane::BeforeAfterAudioSnapshot getKeepThat() const;
     const sorvane::BeforeAfterRing& getBeforeAfterRing() const noexcept { return ring; }
 
+    // The creator's name and flag for teasers, and the last social choices (0-2 each).
+    void setCreatorVideoIdentity(const juce::String& artist, bool effectedOnly);
+    sorvane::CreatorVideoIdentity getCreatorVideoIdentity() const;
+    void setSocialVideoChoices(int aspect, int duration, int background);
+
     juce::AudioProcessorValueTreeState& getParameterState() noexcept { return parameters; }
     const sorvane::RawParameterValues& getRawParameterValues() const noexcept { return rawParameterValues; }
     const sorvane::SorvaneEngine& getEngine() const noexcept { return engine; }
@@ -158,6 +164,9 @@ public:
     std::atomic<bool> hostPlaying{false};
     std::atomic<bool> projectDirty{false};
     std::atomic<bool> suppressProjectDirty{false};
+    std::atomic<int> socialAspect{0};
+    std::atomic<int> socialDuration{0};
+    std::atomic<int> socialBackground{0};
     // Seed of the latest mutation, variation set or Tressel generation.
     std::atomic<std::uint32_t> workflowSeed{0};
 
@@ -205,6 +214,10 @@ private:
     mutable std::mutex beforeAfterMutex;
     sorvane::BeforeAfterAudioSnapshot beforeAfter;
     void resetCaptureAndKeepThat();
+
+    mutable std::mutex creatorIdentityMutex;
+    juce::String videoArtist;
+    bool videoEffectedOnly = false;
 
     sorvane::TransportState sourceState;
     sorvane::SourcePlayer player;
