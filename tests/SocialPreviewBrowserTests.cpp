@@ -1,5 +1,8 @@
 #include "social/FrameRenderer.h"
 #include "social/PreviewPage.h"
+#include "social/SocialExporter.h"
+
+#include "SocialTestSupport.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <juce_graphics/juce_graphics.h>
@@ -24,7 +27,7 @@ juce::File findChromium()
     return {};
 }
 
-bool writeTeaserWav(const juce::File& file, double seconds)
+juce::AudioBuffer<float> teaserAudio(double seconds)
 {
     constexpr double rate = 48000.0;
     juce::AudioBuffer<float> audio(2, static_cast<int>(rate * seconds));
@@ -35,14 +38,7 @@ bool writeTeaserWav(const juce::File& file, double seconds)
         audio.setSample(0, i, v);
         audio.setSample(1, i, v);
     }
-    file.deleteFile();
-    std::unique_ptr<juce::OutputStream> stream = std::make_unique<juce::FileOutputStream>(file);
-    juce::WavAudioFormat wav;
-    std::unique_ptr<juce::AudioFormatWriter> writer(wav.createWriterFor(stream.get(), rate, 2, 24, {}, 0));
-    if (writer == nullptr)
-        return false;
-    stream.release();
-    return writer->writeFromAudioSampleBuffer(audio, 0, audio.getNumSamples());
+    return audio;
 }
 
 struct BrowserRun
@@ -100,24 +96,22 @@ juce::File probeCopy(const juce::File& page)
     return copy;
 }
 
-juce::File writePackage(const juce::String& folderName, const SocialExportOptions& options)
+// The package exactly as the exporter writes it, without the video (the encoder is kept off the path).
+juce::File writePackage(const juce::String& folderName, SocialExportOptions options)
 {
     const auto folder = previewFolder.getChildFile(folderName);
-    folder.createDirectory();
-    const auto wav = folder.getChildFile("sorvane-teaser.wav");
-    EXPECT_TRUE(writeTeaserWav(wav, 2.5));
-    std::unique_ptr<juce::AudioFormatReader> reader(
-        juce::WavAudioFormat().createReaderFor(wav.createInputStream().release(), true));
-    EXPECT_NE(reader, nullptr);
-    juce::AudioBuffer<float> audio(2, static_cast<int>(reader->lengthInSamples));
-    reader->read(&audio, 0, audio.getNumSamples(), 0, true, true);
-    const auto page = folder.getChildFile("preview.html");
-    EXPECT_TRUE(writePreviewHtml(createPreviewHtml(options, audio, reader->sampleRate), page));
+    folder.deleteRecursively();
+    const test::ScopedSearchPath path(previewFolder.getChildFile("no-encoder").getFullPathName());
+    options.duration = 2;
+    options.effectedOnly = true;
     ScopeVisualInputs visuals;
     visuals.parameters.fill(0.5f);
-    EXPECT_TRUE(writePng(renderFrame(audio, reader->sampleRate, visuals, options),
-                         folder.getChildFile("sorvane-cover.png")));
-    return page;
+    std::atomic<float> progress{0.0f};
+    std::atomic<bool> cancel{false};
+    const auto result =
+        SocialExporter::exportTeaser(folder, teaserAudio(2.5), 48000.0, visuals, options, &progress, &cancel);
+    EXPECT_TRUE(result.success) << result.message;
+    return folder.getChildFile("preview.html");
 }
 
 int differingPixels(const juce::Image& a, const juce::Image& b)
