@@ -73,7 +73,8 @@ void appendJsonString(juce::String& out, const juce::String& text)
             escape(0xDC00 + (v & 0x3FF));
         }
         else
-            escape(c > 0x10FFFF ? 0xFFFD : c);
+            // A lone surrogate would pair up with its neighbour in the reader; it is no character.
+            escape(c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) ? 0xFFFD : c);
     }
     out << "\"";
 }
