@@ -497,6 +497,11 @@ TEST(SocialExporter, RealEncoderMakesVideoOfTheProfileSize)
         EXPECT_EQ(probe.audioCodec, "aac") << c.aspect;
         EXPECT_EQ(probe.width, profile.width) << c.aspect;
         EXPECT_EQ(probe.height, profile.height) << c.aspect;
+        // ffprobe reads the cover too: a PNG of the profile's size.
+        const auto cover = probeVideo(folder.getChildFile("sorvane-cover.png"));
+        EXPECT_EQ(cover.videoCodec, "png") << c.aspect;
+        EXPECT_EQ(cover.width, profile.width) << c.aspect;
+        EXPECT_EQ(cover.height, profile.height) << c.aspect;
         const auto wav = test::readWithJuce(folder.getChildFile("sorvane-teaser.wav"));
         EXPECT_NEAR(probe.duration, (double)wav.frames / wav.rate, 1.0 / 30.0 + 1.0e-3) << c.aspect;
     }
