@@ -263,7 +263,8 @@ void SorvaneAudioProcessorEditor::refreshCaptureControls(juce::String& status)
     source.captureLength.setEnabled(!capturing && !exportRunning);
 
     // 22. Each export button cancels its own running export; neither starts while anything is busy.
-    const bool wavRunning = exportRunning && !exportDragMode;
+    const bool wavRunning = exportRunning && !exportDragMode && exportJob != nullptr &&
+                            exportJob->getKind() == sorvane::CreatorExportKind::ProcessedWav;
     const bool dragRunning = exportRunning && exportDragMode;
     const bool ready = capture.isComplete() && !capturing && !exportRunning;
     setTextIfDifferent(source.exportWav, wavRunning ? "EXPORTING..." : "EXPORT WAV");

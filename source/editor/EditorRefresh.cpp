@@ -64,8 +64,9 @@ void SorvaneAudioProcessorEditor::timerCallback()
     // 1. Auto level only means something while match-source loudness is off.
     macros.autoLevel.setEnabled(!level.matchSource.getToggleState());
 
-    // 2-4. Setup advisor job, automatic advisor launch, social and identity controls: their
-    //      subsystems do not exist yet.
+    // 2-3. Setup advisor job and its automatic launch: the advisor does not exist yet.
+    // 4. The social choices and the creator's name follow the processor (a project or host restore).
+    refreshSocialControls();
     // 5, 15, 16. The export job's result and the export activity.
     refreshExportJob();
 
@@ -286,4 +287,8 @@ void SorvaneAudioProcessorEditor::updateScopeVisualState()
     for (size_t i = 0; i < values.size(); ++i)
         values[i] = scopeParameters[i] != nullptr ? scopeParameters[i]->getValue() : 0.0f;
     sorvane::smoothScopeParameters(scopeVisual, values);
+    const auto m = processor.getPublishedEngineMeters();
+    sorvane::smoothScopeMeters(scopeVisual, {m.spectralRateLevel, m.resonatorPitchLevel, m.fractureFlash,
+                                             m.reverseActivity, m.delayMotion, m.dimensionMotion, m.outputPeak,
+                                             m.sparkPeak, m.chaosPeak});
 }

@@ -302,5 +302,4 @@ void SorvaneAudioProcessorEditor::refreshTresselControls()
     const bool freezing = processor.getBeforeAfterRing().isRequestPending();
     tressel.beforeAfter.setEnabled(!freezing);
     tressel.keepThat.setEnabled(!freezing);
-    social.share.setEnabled(false); // needs a Keep That result or a loaded source
 }

@@ -6,10 +6,9 @@
 namespace sorvane
 {
 const std::array<const char*, ScopeVisualState::numParameters> scopeParameterIds = {
-    "input",    "drive",    "crush",     "reduce",       "ring",         "ringFreq",
-    "resonance", "resFreq", "resDecay",  "glitch",       "division",     "reverse",
-    "delay",    "delayTime", "feedback", "tone",         "spectralWave", "spectralRate",
-    "dimension", "fold",    "spark",     "chaos",        "output",       "mix"};
+    "input",        "drive",        "crush",     "reduce",  "ring",  "ringFreq",  "resonance", "resFreq",
+    "resDecay",     "glitch",       "division",  "reverse", "delay", "delayTime", "feedback",  "tone",
+    "spectralWave", "spectralRate", "dimension", "fold",    "spark", "chaos",     "output",    "mix"};
 
 namespace
 {
@@ -25,6 +24,12 @@ void smoothScopeParameters(ScopeVisualState& state,
 {
     for (size_t i = 0; i < state.parameters.size(); ++i)
         state.parameters[i] += (normalised[i] - state.parameters[i]) * 0.22f;
+}
+
+void smoothScopeMeters(ScopeVisualState& state, const std::array<float, 9>& meters) noexcept
+{
+    for (size_t i = 0; i < state.meters.size(); ++i)
+        state.meters[i] += ((std::isfinite(meters[i]) ? meters[i] : 0.0f) - state.meters[i]) * 0.22f;
 }
 
 void followScopeActivity(ScopeVisualState& state, float levelA, float levelB, double tempoBpm) noexcept

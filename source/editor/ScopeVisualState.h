@@ -13,6 +13,8 @@ struct ScopeVisualState
     static constexpr int historyLength = 96;
 
     std::array<float, numParameters> parameters{};
+    // The first nine engine meters, smoothed like the parameters; a teaser's cover reads them.
+    std::array<float, 9> meters{};
     float activityA = 0.0f, activityB = 0.0f;
     float tempo = 1.0f;
     std::array<float, historyLength> history{};
@@ -24,6 +26,10 @@ extern const std::array<const char*, ScopeVisualState::numParameters> scopeParam
 // Moves every smoothed parameter 22 % of the way to its current normalised value.
 void smoothScopeParameters(ScopeVisualState& state,
                            const std::array<float, ScopeVisualState::numParameters>& normalised) noexcept;
+
+// Moves every smoothed meter 22 % of the way to the engine's latest block; non-finite readings count
+// as silence.
+void smoothScopeMeters(ScopeVisualState& state, const std::array<float, 9>& meters) noexcept;
 
 // Follows two measured activity levels and the tempo (BPM), shifts the history by one entry and
 // recomputes the overall activity.

@@ -42,6 +42,7 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
     wireSourceActions();
     wireWorkflowCommands();
     wireCaptureCommands();
+    wireSocialCommands();
     macros.visualQuality.onChange = [this] { selectVisualQualityMode(macros.visualQuality.getSelectedId()); };
 
     static const std::pair<const char*, const char*> knobTable[4][10] = {

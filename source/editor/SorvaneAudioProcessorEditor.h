@@ -96,6 +96,15 @@ public:
     void exportToChosenFile(juce::File file);
     void startAudioExportJob(const juce::File& file, bool dragMode);
     void cancelExportJob();
+
+    // SHARE RESULT (EditorSocialCommands.cpp).
+    void chooseSocialExport();
+    // What the folder chooser does with the parent folder the user picked.
+    void shareToChosenFolder(const juce::File& parent);
+    void startSocialExportJob(const juce::File& packageFolder);
+    void refreshSocialDurationChoices();
+    sorvane::ScopeVisualInputs currentVisualInputs() const;
+    sorvane::editor::SocialControls& getSocialControls() noexcept { return social; }
     bool isExportRunning() const noexcept { return exportRunning; }
     bool isDragExport() const noexcept { return exportDragMode; }
     const sorvane::CreatorExportJob* getExportJob() const noexcept { return exportJob.get(); }
@@ -194,6 +203,24 @@ private:
     void refreshExportJob();
     void refreshCaptureControls(juce::String& status);
     bool startExternalDrag(const juce::String& path);
+
+    // Social export (EditorSocialCommands.cpp).
+    void wireSocialCommands();
+    void refreshSocialControls();
+    // The seconds a teaser can draw on: the source's range, or one half of the Keep That window.
+    double socialSourceSeconds();
+    struct SocialDurationInputs
+    {
+        const void* source = nullptr;
+        double rangeStart = 0.0, rangeEnd = 1.0;
+        bool keepThat = false;
+        bool operator==(const SocialDurationInputs& o) const noexcept
+        {
+            return source == o.source && rangeStart == o.rangeStart && rangeEnd == o.rangeEnd &&
+                   keepThat == o.keepThat;
+        }
+    };
+    SocialDurationInputs lastSocialDurationInputs{reinterpret_cast<const void*>(1)};
 
     // Workflow commands (EditorWorkflowCommands.cpp).
     void wireWorkflowCommands();

@@ -29,3 +29,11 @@ void SorvaneAudioProcessor::setSocialVideoChoices(int aspect, int duration, int 
     if (changed)
         markProjectDirty();
 }
+
+sorvane::PreparedSourceVideo SorvaneAudioProcessor::prepareSourceVideo(double durationSeconds,
+                                                                       juce::String& error)
+{
+    return sorvane::prepareSourceVideo(sources.getCurrentSample(), sourceState.rangeStart.load(),
+                                       sourceState.rangeEnd.load(), durationSeconds, readSettings(),
+                                       currentTempoBpm.load(), error);
+}

@@ -11,6 +11,7 @@
 #include "processor/SettingsReader.h"
 #include "processor/TransportTracker.h"
 #include "social/CreatorVideoIdentity.h"
+#include "social/SocialShare.h"
 #include "transport/SourceLibrary.h"
 #include "transport/SourcePlayer.h"
 #include "transport/SourceTransport.h"
@@ -143,6 +144,8 @@ public:
     void setCreatorVideoIdentity(const juce::String& artist, bool effectedOnly);
     sorvane::CreatorVideoIdentity getCreatorVideoIdentity() const;
     void setSocialVideoChoices(int aspect, int duration, int background);
+    // The offline teaser render of the current source with the settings of this moment.
+    sorvane::PreparedSourceVideo prepareSourceVideo(double durationSeconds, juce::String& error);
 
     juce::AudioProcessorValueTreeState& getParameterState() noexcept { return parameters; }
     const sorvane::RawParameterValues& getRawParameterValues() const noexcept { return rawParameterValues; }
