@@ -61,6 +61,31 @@ BENCHMARK(BM_EditorFullRepaint)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 namespace
 {
+// A full repaint right after a resize: the unmoving layers are drawn again, not copied.
+void BM_EditorFullRepaintAfterResize(benchmark::State& state)
+{
+    initialiseJuce();
+    auto processor = makeStandaloneProcessor();
+    std::unique_ptr<SorvaneAudioProcessorEditor> editor(
+        dynamic_cast<SorvaneAudioProcessorEditor*>(processor->createEditor()));
+    editor->setTresselMode(false);
+    juce::Image image(juce::Image::ARGB, 1181, 720, true);
+    int width = 1180;
+    for (auto _ : state)
+    {
+        width = width == 1180 ? 1181 : 1180;
+        editor->setSize(width, 720);
+        juce::Graphics g(image);
+        editor->paintEntireComponent(g, true);
+        benchmark::DoNotOptimize(image.getPixelAt(10, 10));
+    }
+}
+} // namespace
+
+BENCHMARK(BM_EditorFullRepaintAfterResize)->Unit(benchmark::kMillisecond);
+
+namespace
+{
 juce::File writeToneWav(const juce::File& file, double seconds, double rate)
 {
     auto stream = std::make_unique<juce::FileOutputStream>(file);
@@ -116,3 +141,45 @@ void BM_EditorRefreshTick(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_EditorRefreshTick)->Unit(benchmark::kMicrosecond);
+
+namespace
+{
+// One tick and the repaint it asks for (the display and its margins, children included), in software
+// at the default size; args: 0 Studio Mode, 1 Tressel Mode.
+void BM_EditorTickAndDisplayRepaint(benchmark::State& state)
+{
+    initialiseJuce();
+    auto processor = makeStandaloneProcessor();
+    std::unique_ptr<SorvaneAudioProcessorEditor> editor(
+        dynamic_cast<SorvaneAudioProcessorEditor*>(processor->createEditor()));
+    editor->stopTimer();
+    editor->setTresselMode(state.range(0) == 1);
+    double now = 0.0;
+    editor->setRefreshHooks({[&now] { return now; }, [] { return true; }});
+    juce::Image image(juce::Image::ARGB, editor->getWidth(), editor->getHeight(), true);
+    {
+        juce::Graphics g(image);
+        editor->paintEntireComponent(g, true);
+    }
+    const auto region = editor->getAnimatedVisualBounds().expanded(24).getIntersection(editor->getLocalBounds());
+    float level = 0.0f;
+    for (auto _ : state)
+    {
+        now += 1000.0 / 60.0;
+        level = level > 1.0f ? 0.0f : level + 0.05f;
+        processor->outputActivity.store(level);
+        editor->timerCallback();
+        juce::Graphics g(image);
+        g.reduceClipRegion(region);
+        editor->paintEntireComponent(g, true);
+        benchmark::DoNotOptimize(image.getPixelAt(region.getCentreX(), region.getCentreY()));
+    }
+}
+} // namespace
+
+BENCHMARK(BM_EditorTickAndDisplayRepaint)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);

@@ -163,6 +163,7 @@ void layoutPanels(EditorLayout& l, const EditorLayoutInput& in)
     const Rect editor(0, 0, W, H);
     l.visual =
         Rect(leftRegion + middle / 2 - (S + 96) / 2, T + V - 10, S + 24, S + 24).getIntersection(editor);
+    l.visualSize = S;
     const int visualLeft = leftRegion + middle / 2 - (S + 96) / 2;
     l.masterFader = Rect(visualLeft + S + 26, T + V + 6, 82, S < 159 ? 150 : S - 8);
 

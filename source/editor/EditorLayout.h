@@ -36,6 +36,7 @@ struct EditorLayout
     std::array<Rect, 4> sections;
     std::array<std::vector<Rect>, 4> knobs;
     Rect visual, masterFader;
+    int visualSize = 0; // the display's size before its margins
 
     // Bottom block
     Rect matchSource, resultLabel, resultSlider, keepMix, keepSound, revertPresets, recentPresets;

@@ -1,5 +1,7 @@
 #include "editor/ScopeVisualState.h"
 
+#include <juce_core/juce_core.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -42,6 +44,8 @@ void followScopeActivity(ScopeVisualState& state, float levelA, float levelB, do
     state.tempo = follow(state.tempo, tempoValue, 0.48f, 0.10f);
     state.overall =
         std::clamp(0.55f * state.activityA + 0.3f * state.activityB + 0.4f * state.tempo, 0.0f, 1.0f);
+    state.phase = std::fmod(state.phase + 0.03f * state.tempo * (0.5f + state.overall),
+                            juce::MathConstants<float>::twoPi);
     std::rotate(state.history.begin(), state.history.begin() + 1, state.history.end());
     state.history.back() = state.overall;
 }

@@ -19,6 +19,8 @@ struct ScopeVisualState
     float tempo = 1.0f;
     std::array<float, historyLength> history{};
     float overall = 0.0f;
+    // Rotation of the display's arcs in radians, advanced with the tempo on every activity tick.
+    float phase = 0.0f;
 };
 
 extern const std::array<const char*, ScopeVisualState::numParameters> scopeParameterIds;

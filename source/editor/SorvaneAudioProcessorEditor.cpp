@@ -1,4 +1,5 @@
 #include "editor/SorvaneAudioProcessorEditor.h"
+#include "editor/EditorPainting.h"
 #include "editor/Palette.h"
 #include "editor/InterfaceTheme.h"
 #include "editor/KnobLocks.h"
@@ -418,23 +419,30 @@ void SorvaneAudioProcessorEditor::applyLayout(const sorvane::EditorLayout& l)
 void SorvaneAudioProcessorEditor::paint(juce::Graphics& g)
 {
     const auto theme = kavix::ui::themeFor(*this);
-    g.fillAll(kavix::ui::colourFor(theme, pal::ink));
-
-    const auto layout = currentLayout();
-
-    g.setColour(kavix::ui::colourFor(theme, pal::cream));
-    g.setFont(juce::Font(20.0f, juce::Font::bold));
-    g.drawText("SORVANE", layout.titleBlock, juce::Justification::centredLeft);
-
-    for (const auto& panel : layout.sections)
+    const auto scale = g.getInternalContext().getPhysicalPixelScaleFactor();
+    const StaticLayerKey key{getWidth(), getHeight(), tresselModeActive, theme, scale};
+    // The unmoving layers are drawn once per size, mode, theme and scale; every tick only copies the
+    // part under the animated display back before drawing it.
+    if (!(key == staticLayerKey) || !staticLayers.isValid())
     {
-        if (panel.isEmpty())
-            continue;
-        g.setColour(kavix::ui::colourFor(theme, pal::panel));
-        g.fillRoundedRectangle(panel.toFloat(), 6.0f);
-        g.setColour(kavix::ui::colourFor(theme, pal::panelEdge).withAlpha((juce::uint8)0x8C));
-        g.drawRoundedRectangle(panel.toFloat().reduced(0.5f), 6.0f, 1.0f);
+        staticLayerKey = key;
+        staticLayers = juce::Image(juce::Image::RGB, juce::jmax(1, juce::roundToInt(getWidth() * scale)),
+                                   juce::jmax(1, juce::roundToInt(getHeight() * scale)), false);
+        juce::Graphics layers(staticLayers);
+        layers.addTransform(juce::AffineTransform::scale(scale));
+        sorvane::painting::paintStaticLayers(layers, theme, getWidth(), getHeight(), tresselModeActive);
+        ++staticLayerRenders;
     }
+    g.drawImage(staticLayers, 0, 0, getWidth(), getHeight(), 0, 0, staticLayers.getWidth(),
+                staticLayers.getHeight());
+
+    const auto visual = getAnimatedVisualBounds();
+    sorvane::painting::paintActivityDisplay(g, theme, visual, scopeVisual, visualQuality.getGeometryStep());
+    g.setColour(kavix::ui::colourFor(theme, pal::cream).withAlpha((juce::uint8)0xB0));
+    g.setFont(juce::Font(9.5f, juce::Font::bold));
+    g.drawText(sorvane::painting::monitorCaption(currentLayout().visualSize, visualQuality.getTier(),
+                                                 visualQuality.getTargetFrameRate()),
+               sorvane::painting::monitorCaptionBounds(visual), juce::Justification::centred, false);
 }
 
 void SorvaneAudioProcessorEditor::paintOverChildren(juce::Graphics& g)

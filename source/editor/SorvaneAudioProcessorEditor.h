@@ -128,6 +128,8 @@ public:
     void updateScopeVisualState();
     const sorvane::VisualQuality& getVisualQuality() const noexcept { return visualQuality; }
     const sorvane::ScopeVisualState& getScopeVisualState() const noexcept { return scopeVisual; }
+    // How often the unmoving layers were drawn; a tick's repaint must not add to it.
+    int getStaticLayerRenderCount() const noexcept { return staticLayerRenders; }
 
     // Lets tests and benchmarks drive the refresh without a screen or a real clock.
     struct RefreshHooks
@@ -254,6 +256,21 @@ private:
     std::optional<sorvane::TresselSessionSnapshot> shownTresselSession;
     ClipboardHooks clipboardHooks;
     sorvane::VisualQuality visualQuality;
+    struct StaticLayerKey
+    {
+        int width = 0, height = 0;
+        bool tresselMode = false;
+        int theme = -1;
+        float scale = 0.0f;
+        bool operator==(const StaticLayerKey& o) const noexcept
+        {
+            return width == o.width && height == o.height && tresselMode == o.tresselMode &&
+                   theme == o.theme && scale == o.scale;
+        }
+    };
+    StaticLayerKey staticLayerKey;
+    juce::Image staticLayers;
+    int staticLayerRenders = 0;
     sorvane::ScopeVisualState scopeVisual;
     std::array<juce::RangedAudioParameter*, sorvane::ScopeVisualState::numParameters> scopeParameters{};
     RefreshHooks refreshHooks;
