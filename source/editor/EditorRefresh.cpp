@@ -289,6 +289,6 @@ void SorvaneAudioProcessorEditor::updateScopeVisualState()
     sorvane::smoothScopeParameters(scopeVisual, values);
     const auto m = processor.getPublishedEngineMeters();
     sorvane::smoothScopeMeters(scopeVisual, {m.spectralRateLevel, m.resonatorPitchLevel, m.fractureFlash,
-                                             m.reverseActivity, m.delayMotion, m.dimensionMotion, m.outputPeak,
-                                             m.sparkPeak, m.chaosPeak});
+                                             m.reverseActivity, m.delayMotion, m.dimensionMotion,
+                                             m.outputPeak, m.sparkPeak, m.chaosPeak});
 }

@@ -3,6 +3,7 @@
 // controls, calls it, brings the surface back in line and says what happened.
 #include "editor/KnobLocks.h"
 #include "editor/SorvaneAudioProcessorEditor.h"
+#include "editor/WorkflowPanel.h"
 #include "workflow/TresselGeneration.h"
 #include "workflow/TresselPersonality.h"
 
@@ -56,6 +57,7 @@ void SorvaneAudioProcessorEditor::wireWorkflowCommands()
     t.keep.onClick = [this] { keepTresselVariant(); };
     t.copyDna.onClick = [this] { copyTresselDna(); };
     t.pasteDna.onClick = [this] { pasteTresselDna(); };
+    header.workflow.onClick = [this] { showWorkflowTools(); };
 
     refreshUndoRedo();
 }
@@ -302,4 +304,56 @@ void SorvaneAudioProcessorEditor::refreshTresselControls()
     const bool freezing = processor.getBeforeAfterRing().isRequestPending();
     tressel.beforeAfter.setEnabled(!freezing);
     tressel.keepThat.setEnabled(!freezing);
+}
+
+//======================================================================================================
+void SorvaneAudioProcessorEditor::showWorkflowTools()
+{
+    // A second press puts the open panel away; the next one builds it afresh from the current state.
+    const bool wasOpen = workflowCallOut != nullptr && workflowCallOut->isVisible();
+    workflowCallOut.reset();
+    workflowPanel.reset();
+    if (wasOpen)
+        return;
+
+    juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
+    workflowPanel = sorvane::editor::createWorkflowPanel(
+        processor, discoveryFilter,
+        [safeThis](sorvane::DiscoveryFilter filter)
+        {
+            if (safeThis == nullptr)
+                return;
+            safeThis->discoveryFilter = filter;
+            safeThis->header.workflow.setButtonText(filter.isActive() ? "WORKFLOW *" : "WORKFLOW");
+            safeThis->refreshPresetBrowserForFilter();
+        },
+        showNoteNames,
+        [safeThis](bool noteNames)
+        {
+            if (safeThis == nullptr)
+                return;
+            safeThis->showNoteNames = noteNames;
+            for (auto& knob : safeThis->knobs)
+                knob->setShowNoteName(noteNames);
+        });
+    // An ordinary child of the editor, pointing at the button, so it works the same inside a host.
+    workflowCallOut = std::make_unique<juce::CallOutBox>(*workflowPanel, header.workflow.getBounds(), this);
+    workflowCallOut->setArrowSize(16.0f);
+    workflowCallOut->updatePosition(header.workflow.getBounds(), getLocalBounds());
+    workflowCallOut->setVisible(true);
+}
+
+bool SorvaneAudioProcessorEditor::closeWorkflowTools()
+{
+    if (workflowCallOut == nullptr)
+        return false;
+    workflowCallOut.reset();
+    workflowPanel.reset();
+    restoreKeyboardFocus();
+    return true;
+}
+
+void SorvaneAudioProcessorEditor::refreshPresetBrowserForFilter()
+{
+    // The preset browser that applies the filter arrives with the preset library.
 }

@@ -125,6 +125,8 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
 SorvaneAudioProcessorEditor::~SorvaneAudioProcessorEditor()
 {
     stopTimer();
+    workflowCallOut.reset();
+    workflowPanel.reset();
     forEachComboBox(*this, [this](juce::ComboBox& combo) { combo.removeKeyListener(&comboTransportKeys); });
     tooltipWindow.reset();
     setLookAndFeel(nullptr);
@@ -517,6 +519,9 @@ bool SorvaneAudioProcessorEditor::keyPressed(const juce::KeyPress& key)
                                                          : "SEEK +5% / EQUAL-POWER FADE");
         return true;
     }
+    // Escape closes the workflow panel first, and only then cancels a running capture.
+    if (plain && code == juce::KeyPress::escapeKey && closeWorkflowTools())
+        return true;
     if (plain && code == juce::KeyPress::escapeKey && processor.getProcessedCapture().isActive())
     {
         cancelCapture();

@@ -11,6 +11,7 @@
 #include "editor/MasterEffectFader.h"
 #include "editor/ParameterKnob.h"
 #include "editor/ScopeVisualState.h"
+#include "presets/DiscoveryFilter.h"
 #include "editor/SorvaneLookAndFeel.h"
 #include "editor/VisualQuality.h"
 #include "processor/SorvaneAudioProcessor.h"
@@ -96,6 +97,14 @@ public:
     void exportToChosenFile(juce::File file);
     void startAudioExportJob(const juce::File& file, bool dragMode);
     void cancelExportJob();
+
+    // WORKFLOW: the discover / protect, changes / tuning and delay / tempo call-out.
+    void showWorkflowTools();
+    // Escape puts the panel away; false when none is open.
+    bool closeWorkflowTools();
+    juce::Component* getWorkflowPanel() noexcept { return workflowPanel.get(); }
+    const sorvane::DiscoveryFilter& getDiscoveryFilter() const noexcept { return discoveryFilter; }
+    bool isShowingNoteNames() const noexcept { return showNoteNames; }
 
     // SHARE RESULT (EditorSocialCommands.cpp).
     void chooseSocialExport();
@@ -206,6 +215,8 @@ private:
     void refreshCaptureControls(juce::String& status);
     bool startExternalDrag(const juce::String& path);
 
+    void refreshPresetBrowserForFilter();
+
     // Social export (EditorSocialCommands.cpp).
     void wireSocialCommands();
     void refreshSocialControls();
@@ -256,6 +267,11 @@ private:
     std::optional<sorvane::TresselSessionSnapshot> shownTresselSession;
     ClipboardHooks clipboardHooks;
     sorvane::VisualQuality visualQuality;
+    sorvane::DiscoveryFilter discoveryFilter;
+    bool showNoteNames = false;
+    // The box goes before the panel it shows.
+    std::unique_ptr<juce::Component> workflowPanel;
+    std::unique_ptr<juce::CallOutBox> workflowCallOut;
     struct StaticLayerKey
     {
         int width = 0, height = 0;
