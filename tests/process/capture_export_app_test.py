@@ -163,10 +163,10 @@ class CaptureExportAppTest(unittest.TestCase):
         self.x_env.pop("XAUTHORITY", None)
 
     # -------------------------------------------------------------------------------------------
-    def start_app(self, *args):
+    def start_app(self, *args, env=None):
         """Starts the app once it can own the machine-wide single-instance lock. Another checkout's
         test may take the lock between the look and the start; the app then hands its command line
-        over and ends, and is started again."""
+        over and ends, and is started again. env adds to or replaces the app's environment."""
         deadline = time.monotonic() + 240
         attempt = 0
         while True:
@@ -175,6 +175,7 @@ class CaptureExportAppTest(unittest.TestCase):
             app = harness.StandaloneApp(APP, self.home, self.x.display, args, jack_server=self.jack,
                                         name="app-%d" % attempt)
             self.addCleanup(app.__exit__, None, None, None)
+            app.env.update(env or {})
             app.start()
             owned = harness.wait_until(
                 lambda: app.proc.poll() is not None or harness.instance_lock_holder() == app.pid, 30)
