@@ -208,3 +208,24 @@ TEST(EditorPainting, NoControlSitsOnTheDialAtAnySizeOrMode)
                         << " " << child->getBounds().toString() << " over " << dial.toString();
         }
 }
+
+TEST(EditorPainting, ASilentEditorComesToRestAndAMovedKnobWakesIt)
+{
+    PaintingFixture f;
+    double now = 0.0;
+    f.editor->setRefreshHooks({[&now] { return now; }, [] { return true; }});
+    const auto tick = [&]
+    {
+        now += 1000.0 / 60.0;
+        f.editor->timerCallback();
+        return sorvane::scopeVisualSignature(f.editor->getScopeVisualState());
+    };
+    for (int i = 0; i < 600; ++i)
+        tick();
+    const auto settled = tick();
+    for (int i = 0; i < 60; ++i)
+        ASSERT_EQ(tick(), settled) << "tick " << i << " would repaint an unchanged display";
+
+    sorvane::test::setPlain(*f.processor, "drive", 90.0f);
+    EXPECT_NE(tick(), settled);
+}

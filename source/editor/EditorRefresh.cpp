@@ -127,8 +127,12 @@ void SorvaneAudioProcessorEditor::timerCallback()
     followActivity();
     updateScopeVisualState();
 
-    // 27. Only the animated visual moves every tick.
-    repaint(getAnimatedVisualBounds().expanded(visualPaintMargin).getIntersection(getLocalBounds()));
+    // 27. Only the animated visual moves every tick, and only when it would look different.
+    if (const auto signature = sorvane::scopeVisualSignature(scopeVisual); signature != paintedVisualSignature)
+    {
+        paintedVisualSignature = signature;
+        repaint(getAnimatedVisualBounds().expanded(visualPaintMargin).getIntersection(getLocalBounds()));
+    }
 }
 
 void SorvaneAudioProcessorEditor::refreshSourceLoading()

@@ -34,6 +34,25 @@ void smoothScopeMeters(ScopeVisualState& state, const std::array<float, 9>& mete
         state.meters[i] += ((std::isfinite(meters[i]) ? meters[i] : 0.0f) - state.meters[i]) * 0.22f;
 }
 
+std::uint64_t scopeVisualSignature(const ScopeVisualState& state) noexcept
+{
+    // FNV-1a over the values as painted, to a 512th: changes below that do not show.
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    const auto add = [&hash](float v)
+    {
+        const auto q = std::isfinite(v) ? (std::int64_t)std::lround((double)v * 512.0) : (std::int64_t)-1;
+        for (int byte = 0; byte < 8; ++byte)
+            hash = (hash ^ (std::uint64_t)((q >> (8 * byte)) & 0xFF)) * 0x100000001b3ull;
+    };
+    for (const auto v : state.parameters)
+        add(v);
+    for (const auto v : state.history)
+        add(v);
+    add(state.overall);
+    add(state.phase);
+    return hash;
+}
+
 void followScopeActivity(ScopeVisualState& state, float levelA, float levelB, double tempoBpm) noexcept
 {
     const auto finiteOrZero = [](float v) { return std::isfinite(v) ? v : 0.0f; };
@@ -44,7 +63,8 @@ void followScopeActivity(ScopeVisualState& state, float levelA, float levelB, do
     state.tempo = follow(state.tempo, tempoValue, 0.48f, 0.10f);
     state.overall =
         std::clamp(0.55f * state.activityA + 0.3f * state.activityB + 0.4f * state.tempo, 0.0f, 1.0f);
-    state.phase = std::fmod(state.phase + 0.03f * state.tempo * (0.5f + state.overall),
+    // The dial turns with what is heard, so a silent editor comes to rest and stops repainting.
+    state.phase = std::fmod(state.phase + 0.03f * state.tempo * (state.activityA + state.activityB),
                             juce::MathConstants<float>::twoPi);
     std::rotate(state.history.begin(), state.history.begin() + 1, state.history.end());
     state.history.back() = state.overall;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 
 namespace sorvane
 {
@@ -28,6 +29,9 @@ extern const std::array<const char*, ScopeVisualState::numParameters> scopeParam
 // Moves every smoothed parameter 22 % of the way to its current normalised value.
 void smoothScopeParameters(ScopeVisualState& state,
                            const std::array<float, ScopeVisualState::numParameters>& normalised) noexcept;
+
+// Equal for two states that paint the same display.
+std::uint64_t scopeVisualSignature(const ScopeVisualState& state) noexcept;
 
 // Moves every smoothed meter 22 % of the way to the engine's latest block; non-finite readings count
 // as silence.

@@ -288,6 +288,7 @@ private:
     juce::Image staticLayers;
     int staticLayerRenders = 0;
     sorvane::ScopeVisualState scopeVisual;
+    std::uint64_t paintedVisualSignature = 0;
     std::array<juce::RangedAudioParameter*, sorvane::ScopeVisualState::numParameters> scopeParameters{};
     RefreshHooks refreshHooks;
     AlertPresenter alertPresenter;
