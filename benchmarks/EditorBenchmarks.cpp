@@ -183,3 +183,34 @@ BENCHMARK(BM_EditorTickAndDisplayRepaint)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
+
+namespace
+{
+// SETUP / PERFORMANCE to the result dialog: the run on its worker (the encoder probe included) and the
+// tick that collects it, polled every millisecond.
+void BM_AdvisorButtonToDialog(benchmark::State& state)
+{
+    initialiseJuce();
+    auto processor = makeStandaloneProcessor();
+    processor->setRateAndBufferSizeDetails(48000.0, 256);
+    std::unique_ptr<SorvaneAudioProcessorEditor> editor(
+        dynamic_cast<SorvaneAudioProcessorEditor*>(processor->createEditor()));
+    editor->stopTimer();
+    editor->setRefreshHooks({[] { return 0.0; }, [] { return true; }});
+    bool shown = false;
+    editor->setAdvisorDialogPresenter([&shown](const juce::String&, const juce::String&, const auto&,
+                                               std::function<void(int)>) { shown = true; });
+    for (auto _ : state)
+    {
+        shown = false;
+        editor->launchSetupAdvisor(false);
+        while (!shown)
+        {
+            juce::Thread::sleep(1);
+            editor->timerCallback();
+        }
+    }
+}
+} // namespace
+
+BENCHMARK(BM_AdvisorButtonToDialog)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);

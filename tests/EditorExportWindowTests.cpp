@@ -93,7 +93,7 @@ struct ExportOnScreen : ::testing::Test
         return !editor->isExportRunning();
     }
 
-    sorvane::test::ScopedTemporaryHome home;
+    sorvane::test::AcknowledgedTemporaryHome home;
     std::unique_ptr<SorvaneAudioProcessor> processor;
     std::unique_ptr<SorvaneAudioProcessorEditor> editor;
 };

@@ -31,7 +31,7 @@ struct EditorOnScreen : ::testing::Test
 
     bool press(const juce::KeyPress& key) { return editor->getPeer()->handleKeyPress(key); }
 
-    sorvane::test::ScopedTemporaryHome home;
+    sorvane::test::AcknowledgedTemporaryHome home;
     std::unique_ptr<SorvaneAudioProcessor> processor;
     std::unique_ptr<SorvaneAudioProcessorEditor> editor;
 };

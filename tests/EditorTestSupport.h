@@ -3,6 +3,8 @@
 #include <unistd.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include "advisor/SetupPerformanceAdvisor.h"
+
 #include <cstdlib>
 #include <string>
 
@@ -21,8 +23,9 @@ public:
             previousHome = home;
         }
 
-        folder = juce::File::getSpecialLocation(juce::File::tempDirectory)
-                     .getNonexistentChildFile("sorvane-test-home-" + juce::String((int)::getpid()), {}, false);
+        folder =
+            juce::File::getSpecialLocation(juce::File::tempDirectory)
+                .getNonexistentChildFile("sorvane-test-home-" + juce::String((int)::getpid()), {}, false);
         folder.createDirectory();
         ::setenv("HOME", folder.getFullPathName().toRawUTF8(), 1);
     }
@@ -44,6 +47,20 @@ private:
     bool hadHome = false;
 
     JUCE_DECLARE_NON_COPYABLE(ScopedTemporaryHome)
+};
+
+// A temporary home in which the setup advisor counts as seen: its first-run offer would cover windows
+// that tests about something else put on screen.
+class AcknowledgedTemporaryHome : public ScopedTemporaryHome
+{
+public:
+    AcknowledgedTemporaryHome()
+    {
+        juce::String error;
+        sorvane::SetupPerformanceAdvisor::acknowledge(
+            sorvane::SetupPerformanceAdvisor::defaultAcknowledgementFile(), sorvane::advisorProductVersion,
+            sorvane::advisorInstanceCeiling, error);
+    }
 };
 
 // Runs the message loop briefly, so that asynchronous clicks and timers are delivered.

@@ -64,7 +64,8 @@ void SorvaneAudioProcessorEditor::timerCallback()
     // 1. Auto level only means something while match-source loudness is off.
     macros.autoLevel.setEnabled(!level.matchSource.getToggleState());
 
-    // 2-3. Setup advisor job and its automatic launch: the advisor does not exist yet.
+    // 2-3. Setup advisor job and its automatic launch.
+    refreshAdvisor();
     // 4. The social choices and the creator's name follow the processor (a project or host restore).
     refreshSocialControls();
     // 5, 15, 16. The export job's result and the export activity.

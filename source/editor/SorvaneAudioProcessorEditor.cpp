@@ -44,6 +44,7 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
     wireWorkflowCommands();
     wireCaptureCommands();
     wireSocialCommands();
+    wireAdvisorCommands();
     macros.visualQuality.onChange = [this] { selectVisualQualityMode(macros.visualQuality.getSelectedId()); };
 
     static const std::pair<const char*, const char*> knobTable[4][10] = {
@@ -125,6 +126,7 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
 SorvaneAudioProcessorEditor::~SorvaneAudioProcessorEditor()
 {
     stopTimer();
+    advisorJob.reset(); // cancels and joins the run
     workflowCallOut.reset();
     workflowPanel.reset();
     forEachComboBox(*this, [this](juce::ComboBox& combo) { combo.removeKeyListener(&comboTransportKeys); });

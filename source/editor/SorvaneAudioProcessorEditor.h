@@ -10,6 +10,7 @@
 #include "editor/LastDirectoryStore.h"
 #include "editor/MasterEffectFader.h"
 #include "editor/ParameterKnob.h"
+#include "advisor/SetupAdvisorJob.h"
 #include "editor/ScopeVisualState.h"
 #include "presets/DiscoveryFilter.h"
 #include "editor/SorvaneLookAndFeel.h"
@@ -97,6 +98,28 @@ public:
     void exportToChosenFile(juce::File file);
     void startAudioExportJob(const juce::File& file, bool dragMode);
     void cancelExportJob();
+
+    // SETUP / PERFORMANCE (EditorAdvisorCommands.cpp).
+    void launchSetupAdvisor(bool askFirst);
+    void showSetupAdvisorResult(const sorvane::SetupAdvisorReport& report);
+    void exportAdvisorSupportBundle();
+    // What the save chooser does with the file the user picked; false with the reason as the status.
+    bool writeAdvisorSupportBundle(const juce::File& file);
+    void handleAdvisorResult(int result);
+    // The visual-quality combo shows the mode and the editor takes it, as a user's choice would.
+    void applyVisualQualityChoice(int comboId);
+    bool isAdvisorRunning() const noexcept { return advisorJob != nullptr; }
+    bool isAdvisorLaunchArmed() const noexcept { return advisorLaunchArmed; }
+    const sorvane::SetupAdvisorReport& getLastAdvisorReport() const noexcept { return lastAdvisorReport; }
+    const sorvane::SetupAdvisorInput& getLastAdvisorInput() const noexcept { return lastAdvisorInput; }
+    // The advisor's questions go through here, so tests can answer them without a window.
+    using AdvisorDialogPresenter = std::function<void(
+        const juce::String& title, const juce::String& text,
+        const std::vector<std::pair<juce::String, int>>& buttons, std::function<void(int)> onResult)>;
+    void setAdvisorDialogPresenter(AdvisorDialogPresenter presenter)
+    {
+        advisorDialogPresenter = std::move(presenter);
+    }
 
     // WORKFLOW: the discover / protect, changes / tuning and delay / tempo call-out.
     void showWorkflowTools();
@@ -217,6 +240,16 @@ private:
 
     void refreshPresetBrowserForFilter();
 
+    // Advisor (EditorAdvisorCommands.cpp).
+    void wireAdvisorCommands();
+    void refreshAdvisor();
+    sorvane::SetupAdvisorInput gatherAdvisorInput();
+    void acknowledgeAdvisor();
+    void revertVisualAdvice();
+    void presentAdvisorDialog(const juce::String& title, const juce::String& text,
+                              const std::vector<std::pair<juce::String, int>>& buttons,
+                              std::function<void(int)> onResult);
+
     // Social export (EditorSocialCommands.cpp).
     void wireSocialCommands();
     void refreshSocialControls();
@@ -300,6 +333,21 @@ private:
     // IN, OUT and PLAYHEAD: the snapshot does not overwrite a slider under the user's mouse.
     std::array<bool, 3> rangeSliderDragged{};
     std::unique_ptr<juce::FileChooser> sampleChooser, exportChooser;
+    std::unique_ptr<juce::FileChooser> advisorChooser;
+    std::unique_ptr<sorvane::SetupAdvisorJob> advisorJob;
+    sorvane::SetupAdvisorInput lastAdvisorInput;
+    sorvane::SetupAdvisorReport lastAdvisorReport;
+    struct VisualAdviceRevert
+    {
+        bool active = false;
+        int previousMode = 0;
+        int appliedTier = 0;
+        juce::String fingerprint;
+    };
+    VisualAdviceRevert visualAdviceRevert;
+    bool advisorLaunchArmed = false;
+    int advisorLaunchTicks = 0;
+    AdvisorDialogPresenter advisorDialogPresenter;
     // One export at a time, shared by WAV and (later) package exports.
     std::unique_ptr<sorvane::CreatorExportJob> exportJob;
     bool exportRunning = false, exportDragMode = false;

@@ -503,9 +503,30 @@ def processor_state(settings):
     return ElementTree.fromstring(blob[8:8 + length].rstrip(b"\0"))
 
 
+def advisor_acknowledgement_profile(version="2.13.3", ceiling=8):
+    """The app's 64-bit FNV-1a of its acknowledgement profile, as 16 hex digits."""
+    value = 0x14650FB0739D0383
+    for byte in ("setup-advisor|2|%s|%d" % (version, ceiling)).encode():
+        value = ((value ^ byte) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
+    return "%016x" % value
+
+
+def acknowledge_advisor(home):
+    """Records the setup advisor as seen, so its first-run offer does not cover the window in tests
+    that are about something else."""
+    folder = os.path.join(home, ".config", "Kavix", "Sorvane")
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "SetupAdvisorAcknowledged.xml"), "w") as f:
+        f.write('<?xml version="1.0" encoding="UTF-8"?>\r\n\r\n<SORVANE_SETUP_ADVISOR schemaVersion="2" '
+                'productVersion="2.13.3" certifiedInstanceCeiling="8" profileFingerprint="%s" '
+                'acknowledgedMilliseconds="0"/>\r\n' % advisor_acknowledgement_profile())
+
+
 @contextlib.contextmanager
-def temporary_home():
+def temporary_home(acknowledged=True):
     folder = tempfile.mkdtemp(prefix="sorvane-home-")
+    if acknowledged:
+        acknowledge_advisor(folder)
     try:
         yield folder
     finally:
