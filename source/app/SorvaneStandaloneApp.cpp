@@ -4,6 +4,7 @@
 #include "app/AudioDevicePreference.h"
 #include "app/ReleaseCommandLine.h"
 #include "editor/SorvaneAudioProcessorEditor.h"
+#include "processor/SorvaneAudioProcessor.h"
 
 #include <iostream>
 
@@ -177,8 +178,21 @@ void SorvaneStandaloneApp::initialise(const juce::String& commandLine)
     }
     else if (workflowReportFile != juce::File())
     {
-        reportFailure("The release workflow is not part of this build; no workflow report was written.");
-        quitWithExitCode(1);
+        auto* editor = dynamic_cast<SorvaneAudioProcessorEditor*>(window->findEditor());
+        auto* processor = dynamic_cast<SorvaneAudioProcessor*>(window->pluginHolder->processor.get());
+        if (editor == nullptr || processor == nullptr)
+        {
+            reportFailure("The release workflow found no editor to drive; no workflow report was written.");
+            quitWithExitCode(1);
+            return;
+        }
+        workflow =
+            std::make_unique<sorvane::StandaloneReleaseWorkflow>(*processor, *editor, workflowReportFile);
+        workflow->start();
+        if (workflow->isDone())
+            quitWithExitCode(workflow->passed() ? 0 : 1);
+        else
+            startTimer(20);
     }
     else if (smokeReportFile != juce::File())
     {
@@ -197,6 +211,7 @@ void SorvaneStandaloneApp::shutdown()
     }
 
     stopTimer();
+    workflow.reset(); // before the window and its editor it drives
     deviceWatcher.reset();
     settingsWatch.reset();
 
@@ -242,6 +257,16 @@ void SorvaneStandaloneApp::systemRequestedQuit()
 
 void SorvaneStandaloneApp::timerCallback()
 {
+    if (workflow != nullptr)
+    {
+        workflow->step();
+        if (workflow->isDone())
+        {
+            stopTimer();
+            quitWithExitCode(workflow->passed() ? 0 : 1);
+        }
+        return;
+    }
     stopTimer();
 
     if (instanceOwnerReportFile != juce::File())

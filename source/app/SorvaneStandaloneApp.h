@@ -3,6 +3,7 @@
 #include "app/AudioDeviceWatcher.h"
 #include "app/QuitSignalWatcher.h"
 #include "app/ReleaseReports.h"
+#include "app/ReleaseWorkflow.h"
 #include "app/SettingsSaveWatch.h"
 #include "app/SingleInstanceChannel.h"
 #include "app/StandaloneFullscreenWindow.h"
@@ -43,6 +44,7 @@ private:
     std::unique_ptr<knurlkit::StandaloneFullscreenWindow> window;
     std::unique_ptr<knurlkit::AudioDeviceWatcher> deviceWatcher;
     std::unique_ptr<knurlkit::SettingsSaveWatch> settingsWatch;
+    std::unique_ptr<sorvane::StandaloneReleaseWorkflow> workflow;
 
     juce::File smokeReportFile;
     juce::File instanceOwnerReportFile;
