@@ -115,14 +115,7 @@ void SorvaneAudioProcessor::getStateInformation(juce::MemoryBlock& destData)
 {
     destData.reset();
     auto state = captureParameterSnapshot();
-    // Only the source published now is recorded, never one a restored state merely named.
-    state.removeProperty("samplePath", nullptr);
-    state.removeProperty("sampleName", nullptr);
-    if (const auto sample = sources.getCurrentSample())
-    {
-        state.setProperty("samplePath", sample->path, nullptr);
-        state.setProperty("sampleName", sample->name, nullptr);
-    }
+    addSessionPropertiesForHost(state);
     if (const auto session = tresselSessionForHost(); session.isValid())
         state.appendChild(session, nullptr);
     if (auto xml = state.createXml())
@@ -143,6 +136,7 @@ void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
 
     // A restore is not an edit: the project stays clean.
     suppressProjectDirty.store(true);
+    clearLoadedSample();
     currentProgram.store(juce::jlimit(0, sorvane::numFactoryPrograms - 1,
                                       (int)tree.getProperty(sorvane::stateIds::program, 0)));
     lockWord.store(
@@ -155,8 +149,7 @@ void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
     for (int i = state.getNumChildren(); --i >= 0;)
         if (state.getChild(i).hasType(sorvane::tresselTreeIds::sessionType))
             state.removeChild(i, nullptr);
-    sorvane::migrateWorkflowParameters(state);
-    sorvane::replaceParameterState(parameters, state);
+    restoreSessionPropertiesFromHost(state);
     restoreWorkflowsFromHost(sessionTree);
     projectDirty.store(false);
     suppressProjectDirty.store(false);

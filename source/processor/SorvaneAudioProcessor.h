@@ -185,6 +185,8 @@ private:
     void adoptTresselSession(const sorvane::TresselSessionSnapshot& session);
     juce::ValueTree tresselSessionForHost() const;
     void restoreWorkflowsFromHost(const juce::ValueTree& sessionTree);
+    void addSessionPropertiesForHost(juce::ValueTree& state);
+    void restoreSessionPropertiesFromHost(const juce::ValueTree& state);
     void publishOutputMeters(const juce::AudioBuffer<float>& buffer) noexcept;
     void clearMeters() noexcept;
     double tempoCandidate() const noexcept;
