@@ -325,7 +325,7 @@ void SorvaneAudioProcessor::setCurrentProgram(int index)
         adoptTresselSession(session);
     }
 
-    // Recent-preset memory is recorded here once preset browsing keeps one.
+    rememberRecentPreset(index, {});
 
     pushMutationHistory(captureParameterSnapshot());
 }
