@@ -100,6 +100,6 @@ void BM_PresetSearchKeystroke(benchmark::State& state)
 }
 } // namespace
 
-BENCHMARK(BM_PresetScanWithoutIndex)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_PresetScanWithValidIndex)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_PresetScanWithoutIndex)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_PresetScanWithValidIndex)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_PresetSearchKeystroke)->Unit(benchmark::kMillisecond);

@@ -224,8 +224,17 @@ void PresetCatalog::addFactoryEntries()
     }
 }
 
+void PresetCatalog::appendUserEntry(PresetDescriptor entry)
+{
+    removeEntry(entry.id);
+    userIds.insert(entry.id);
+    presets.push_back(std::move(entry));
+}
+
 void PresetCatalog::removeEntry(const juce::String& id)
 {
+    if (!id.startsWith("factory:") && userIds.erase(id) == 0)
+        return;
     presets.erase(std::remove_if(presets.begin(), presets.end(),
                                  [&id](const PresetDescriptor& d) { return d.id == id; }),
                   presets.end());
@@ -269,6 +278,7 @@ void PresetCatalog::refreshUserPresets(bool forceRescan)
     presets.erase(std::remove_if(presets.begin(), presets.end(),
                                  [](const PresetDescriptor& d) { return d.kind == PresetKind::User; }),
                   presets.end());
+    userIds.clear();
 
     const auto listAndExamine = [this](const juce::File& folder, bool inQuarantine)
     {
@@ -288,7 +298,7 @@ void PresetCatalog::refreshUserPresets(bool forceRescan)
 void PresetCatalog::examineFile(const juce::File& file, bool inQuarantine)
 {
     // A file moved into the quarantine by this refresh is listed already, with the reason it was moved.
-    if (inQuarantine && find(userId(file)) != nullptr)
+    if (inQuarantine && userIds.count(userId(file)) > 0)
         return;
     const auto stamp = statFile(file);
     if (const auto cached = cache.find(pathKey(file)); cached != cache.end())
@@ -308,8 +318,7 @@ void PresetCatalog::examineFile(const juce::File& file, bool inQuarantine)
             d.variations.clear();
             d.descriptionText.clear();
             d.favourite = favourites.contains(d.id);
-            removeEntry(d.id);
-            presets.push_back(std::move(d));
+            appendUserEntry(std::move(d));
             return;
         }
     }
@@ -372,7 +381,7 @@ void PresetCatalog::examineFile(const juce::File& file, bool inQuarantine)
     const auto now = statFile(file);
     d.fileSize = now.size;
     d.lastModifiedMilliseconds = now.modifiedMilliseconds;
-    presets.push_back(std::move(d));
+    appendUserEntry(std::move(d));
 }
 
 void PresetCatalog::quarantine(const juce::File& file, const juce::String& movedError,
@@ -403,7 +412,7 @@ void PresetCatalog::registerQuarantinedPreset(const juce::File& file, const juce
     const auto stamp = statFile(file);
     d.fileSize = stamp.size;
     d.lastModifiedMilliseconds = stamp.modifiedMilliseconds;
-    presets.push_back(std::move(d));
+    appendUserEntry(std::move(d));
 }
 
 void PresetCatalog::persistIndex() const

@@ -7,6 +7,7 @@
 #include <juce_data_structures/juce_data_structures.h>
 
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace sorvane
@@ -79,6 +80,7 @@ private:
     void loadFavourites();
     void addFactoryEntries();
     void removeEntry(const juce::String& id);
+    void appendUserEntry(PresetDescriptor entry);
     void quarantine(const juce::File& file, const juce::String& movedError, const juce::String& failedError);
 
     juce::File userDirectory, browserFile, indexFile;
@@ -86,6 +88,8 @@ private:
     juce::StringArray favourites;
     // The index of the last refresh, by lower-case path.
     std::unordered_map<juce::String, PresetDescriptor, PathHash> cache;
+    // Ids of the listed user entries: a scan of thousands of files must not search the list per file.
+    std::unordered_set<juce::String, PathHash> userIds;
 };
 
 // The save command: writes the current sound with its preset metadata to `file` (".sorvane" added
