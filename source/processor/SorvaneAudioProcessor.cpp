@@ -15,6 +15,8 @@ SorvaneAudioProcessor::SorvaneAudioProcessor()
     for (size_t i = 0; i < rawParameterValues.size(); ++i)
         rawParameterValues[i] = parameters.getRawParameterValue(parameterIds[i]);
 
+    presetCatalog = std::make_unique<sorvane::PresetCatalog>();
+
     // Undo can always return to the defaults.
     pushMutationHistory(captureParameterSnapshot());
 
@@ -134,6 +136,7 @@ void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
     if (!tree.isValid() || tree.getType() != sorvane::stateIds::stateType)
         return;
 
+    clearPresetExperiment();
     // A restore is not an edit: the project stays clean.
     suppressProjectDirty.store(true);
     clearLoadedSample();
