@@ -28,14 +28,15 @@ void SorvaneAudioProcessorEditor::wireAdvisorCommands()
 
 void SorvaneAudioProcessorEditor::presentAdvisorDialog(
     const juce::String& title, const juce::String& text,
-    const std::vector<std::pair<juce::String, int>>& buttons, std::function<void(int)> onResult)
+    const std::vector<std::pair<juce::String, int>>& buttons, std::function<void(int)> onResult,
+    juce::MessageBoxIconType icon)
 {
     if (advisorDialogPresenter)
     {
         advisorDialogPresenter(title, text, buttons, std::move(onResult));
         return;
     }
-    auto* window = new juce::AlertWindow(title, text, juce::MessageBoxIconType::InfoIcon, this);
+    auto* window = new juce::AlertWindow(title, text, icon, this);
     for (const auto& [label, result] : buttons)
         window->addButton(label, result,
                           result == 0 ? juce::KeyPress(juce::KeyPress::escapeKey) : juce::KeyPress());

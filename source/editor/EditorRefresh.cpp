@@ -70,6 +70,8 @@ void SorvaneAudioProcessorEditor::timerCallback()
     refreshSocialControls();
     // 5, 15, 16. The export job's result and the export activity.
     refreshExportJob();
+    if (isStandalone())
+        refreshAutosave();
 
     // 6-7. Preset search debounce and the periodic user-preset rescan.
     refreshPresetTick();
@@ -94,7 +96,8 @@ void SorvaneAudioProcessorEditor::timerCallback()
     if (isStandalone())
         refreshSourceLoading();
 
-    // 14. Recent projects: arrive with creator projects.
+    // 14. Recent projects.
+    refreshRecentProjects();
 
     // 17. Parameter changes; a host or project may also have replaced the workflows underneath.
     synchroniseControls();
@@ -156,6 +159,12 @@ void SorvaneAudioProcessorEditor::refreshSourceLoading()
     case PreparationState::Published:
     {
         refreshMomentSuggestions();
+        if (snapshot.projectLoad)
+        {
+            resyncAfterProject();
+            setStatusMessage("PROJECT RESTORED / SOURCE AND CREATOR STATE PUBLISHED TOGETHER");
+            break;
+        }
         const auto sample = processor.getSourceLibrary().getCurrentSample();
         setStatusMessage("SOURCE READY / PREVIOUS SOURCE REPLACED AT A SAFE BOUNDARY / " +
                          (sample != nullptr ? sample->traits.summary : juce::String()));
@@ -164,6 +173,8 @@ void SorvaneAudioProcessorEditor::refreshSourceLoading()
     case PreparationState::Cancelled:
     case PreparationState::Failed:
         setStatusMessage(snapshot.message);
+        if (snapshot.sourceNeedsLocating && juce::File(snapshot.projectPath).existsAsFile())
+            chooseRecoveredProjectSource(juce::File(snapshot.projectPath));
         break;
     case PreparationState::Idle:
     case PreparationState::Checking:

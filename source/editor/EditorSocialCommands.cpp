@@ -100,8 +100,11 @@ void SorvaneAudioProcessorEditor::refreshSocialDurationChoices()
     if (selected != 0 && social.duration.isItemEnabled(selected))
         return;
     social.duration.setSelectedId(fullDurationItemId, juce::dontSendNotification);
+    // Following the source is not an edit: a fresh session must not look like unsaved work.
+    const bool wasDirty = processor.projectDirty.load();
     processor.setSocialVideoChoices(social.aspect.getSelectedItemIndex(), 2,
                                     social.background.getSelectedItemIndex());
+    processor.projectDirty.store(wasDirty);
 }
 
 void SorvaneAudioProcessorEditor::chooseSocialExport()

@@ -46,6 +46,7 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
     wireSocialCommands();
     wireAdvisorCommands();
     wirePresetCommands();
+    wireProjectCommands();
     macros.visualQuality.onChange = [this] { selectVisualQualityMode(macros.visualQuality.getSelectedId()); };
 
     static const std::pair<const char*, const char*> knobTable[4][10] = {
@@ -133,6 +134,8 @@ SorvaneAudioProcessorEditor::~SorvaneAudioProcessorEditor()
     forEachComboBox(*this, [this](juce::ComboBox& combo) { combo.removeKeyListener(&comboTransportKeys); });
     tooltipWindow.reset();
     setLookAndFeel(nullptr);
+    if (isStandalone())
+        processor.endRecoverySession();
 }
 
 bool SorvaneAudioProcessorEditor::isStandalone() const noexcept

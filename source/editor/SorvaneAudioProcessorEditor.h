@@ -99,6 +99,24 @@ public:
     void startAudioExportJob(const juce::File& file, bool dragMode);
     void cancelExportJob();
 
+    // Creator projects (EditorProjectCommands.cpp).
+    void chooseProjectFile(bool save);
+    // What the save chooser does with the file the user picked; false after showing the warning.
+    bool saveProjectToChosenFile(juce::File file);
+    // OPEN PROJECT, RECENT PROJECTS and recovery; false after showing the warning.
+    bool loadProjectWithRecovery(const juce::File& file);
+    void chooseRecoveredProjectSource(const juce::File& projectFile);
+    // What the relink chooser does with the file the user picked.
+    bool relinkProjectSource(const juce::File& projectFile, const juce::File& located);
+    void showRecoveryPrompt();
+    void handleRecoveryChoice(int result);
+    // Replaces the relink chooser, so tests see the offer without a window.
+    void setProjectSourceLocator(std::function<void(const juce::File& projectFile)> locator)
+    {
+        projectSourceLocator = std::move(locator);
+    }
+    sorvane::editor::HeaderControls& getHeaderControls() noexcept { return header; }
+
     // Presets (EditorPresetCommands.cpp): browser, audition, recent list, files and edits.
     void refreshPresetBrowser(bool selectCurrentProgram);
     void chooseBrowserItem(int itemId);
@@ -275,7 +293,15 @@ private:
     void revertVisualAdvice();
     void presentAdvisorDialog(const juce::String& title, const juce::String& text,
                               const std::vector<std::pair<juce::String, int>>& buttons,
-                              std::function<void(int)> onResult);
+                              std::function<void(int)> onResult,
+                              juce::MessageBoxIconType icon = juce::MessageBoxIconType::InfoIcon);
+
+    // Creator projects (EditorProjectCommands.cpp).
+    void wireProjectCommands();
+    void rememberProjectFolder(const juce::File& file);
+    void refreshAutosave();
+    void refreshRecentProjects();
+    void resyncAfterProject();
 
     // Social export (EditorSocialCommands.cpp).
     void wireSocialCommands();
@@ -364,7 +390,10 @@ private:
     // IN, OUT and PLAYHEAD: the snapshot does not overwrite a slider under the user's mouse.
     std::array<bool, 3> rangeSliderDragged{};
     std::unique_ptr<juce::FileChooser> sampleChooser, exportChooser;
-    std::unique_ptr<juce::FileChooser> advisorChooser;
+    std::unique_ptr<juce::FileChooser> advisorChooser, projectChooser;
+    juce::StringArray shownRecentProjects{"-"}; // never a real list, so the first refresh fills the combo
+    int autosaveFailureHoldTicks = 0;
+    std::function<void(const juce::File&)> projectSourceLocator;
     std::unique_ptr<sorvane::SetupAdvisorJob> advisorJob;
     sorvane::SetupAdvisorInput lastAdvisorInput;
     sorvane::SetupAdvisorReport lastAdvisorReport;

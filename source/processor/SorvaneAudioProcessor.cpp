@@ -25,10 +25,21 @@ SorvaneAudioProcessor::SorvaneAudioProcessor()
 
     sources.setSourceChangedCallback([this] { resetCaptureAndKeepThat(); });
     sourceTransport.setRangeChangedCallback([this] { resetCaptureAndKeepThat(); });
+    sources.setProjectHandOver([this](PreparedCreatorProject&& prepared)
+                               { queuePreparedCreatorProject(std::move(prepared)); },
+                               sorvane::stateIds::stateType);
+    recentProjects.load();
+    // Building the defaults is not work of the user's: a fresh session has nothing to autosave.
+    projectDirty.store(false);
 }
 
 SorvaneAudioProcessor::~SorvaneAudioProcessor()
 {
+    // Threads first, then what they hand over: nothing may reach a member being destroyed.
+    cancelAutosaveJob();
+    endRecoverySession();
+    sources.stopAllJobs();
+    discardPendingCreatorProject();
     for (auto* id : parameterIds)
         parameters.removeParameterListener(id, this);
 }

@@ -11,6 +11,10 @@
 #include "processor/SettingsReader.h"
 #include "processor/TransportTracker.h"
 #include "presets/PresetCatalog.h"
+#include "projects/PreparedCreatorProject.h"
+#include "projects/ProjectAutosave.h"
+#include "projects/ProjectRecovery.h"
+#include "projects/RecentProjects.h"
 #include "social/CreatorVideoIdentity.h"
 #include "social/SocialShare.h"
 #include "transport/SourceLibrary.h"
@@ -26,6 +30,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 // Owns everything that outlives an editor window; the work itself lives in the classes it holds.
@@ -169,6 +174,29 @@ public:
     // The offline teaser render of the current source with the settings of this moment.
     sorvane::PreparedSourceVideo prepareSourceVideo(double durationSeconds, juce::String& error);
 
+    // Creator projects. A load is prepared on a worker and published as one unit on the message
+    // thread; nothing of the open session changes before that moment.
+    using PreparedCreatorProject = sorvane::PreparedCreatorProject;
+    bool requestCreatorProjectLoad(const juce::File& projectFile, const juce::File& locatedSourceFile,
+                                   juce::String& error);
+    void queuePreparedCreatorProject(PreparedCreatorProject prepared); // worker thread
+    sorvane::CreatorProjectData captureCreatorProjectData(bool autosave);
+    bool saveCreatorProject(const juce::File& file, juce::String& error);
+    // One step of the autosave cycle; false with "Autosave failed: ..." in `error`.
+    bool autosaveCreatorProjectIfNeeded(juce::String& error);
+    void cancelAutosaveJob();
+    bool isAutosaveRunning() const { return autosave.isRunning(); }
+    juce::File autosaveStorageFile() const { return recovery.getNewestAutosaveFile(); }
+    juce::File recentProjectsStorageFile() const { return recentProjects.getStorageFile(); }
+    // Stand-alone only, once: decides what to offer after an unclean shutdown.
+    void startRecoverySession() { recovery.startSession(); }
+    void endRecoverySession() { recovery.endSession(); }
+    sorvane::ProjectRecoverySnapshot getProjectRecoverySnapshot() const { return recovery.getSnapshot(); }
+    bool discardAutosavedProject(juce::String& error);
+    void rememberProject(const juce::File& file);
+    juce::StringArray getRecentProjects() const { return recentProjects.getPaths(); }
+    juce::File getCurrentProjectFile() const { return recentProjects.getCurrentProjectFile(); }
+
     juce::AudioProcessorValueTreeState& getParameterState() noexcept { return parameters; }
     const sorvane::RawParameterValues& getRawParameterValues() const noexcept { return rawParameterValues; }
     const sorvane::SorvaneEngine& getEngine() const noexcept { return engine; }
@@ -192,6 +220,9 @@ public:
     std::atomic<int> socialAspect{0};
     std::atomic<int> socialDuration{0};
     std::atomic<int> socialBackground{0};
+    // The capture length and tail last chosen; projects save and restore them.
+    std::atomic<int> captureBarsSetting{4};
+    std::atomic<bool> captureTailSetting{true};
     // Seed of the latest mutation, variation set or Tressel generation.
     std::atomic<std::uint32_t> workflowSeed{0};
 
@@ -200,6 +231,14 @@ public:
     std::atomic<float> outputActivity{0.0f};
 
 private:
+    struct ProjectPublicationUpdater : juce::AsyncUpdater
+    {
+        explicit ProjectPublicationUpdater(SorvaneAudioProcessor& p) : owner(p) {}
+        void handleAsyncUpdate() override;
+        SorvaneAudioProcessor& owner;
+    };
+    void publishPendingCreatorProject();
+    void discardPendingCreatorProject();
     void markProjectDirty() noexcept;
     void endTresselSession();
     bool applyHistoryEntry(const juce::ValueTree& entry);
@@ -252,6 +291,13 @@ private:
     mutable std::mutex creatorIdentityMutex;
     juce::String videoArtist;
     bool videoEffectedOnly = false;
+
+    sorvane::RecentProjects recentProjects{sorvane::RecentProjects::defaultStorageFile()};
+    sorvane::ProjectRecovery recovery{sorvane::ProjectRecovery::defaultFolder()};
+    sorvane::ProjectAutosave autosave{recovery.getNewestAutosaveFile(), recovery.getPreviousAutosaveFile()};
+    std::mutex pendingProjectMutex;
+    std::optional<PreparedCreatorProject> pendingProject;
+    ProjectPublicationUpdater projectPublicationUpdater{*this};
 
     sorvane::TransportState sourceState;
     sorvane::SourcePlayer player;

@@ -56,18 +56,62 @@ bool SourceLibrary::requestLoad(const juce::File& file, juce::String& error, boo
         return false;
 
     const auto generation = ++loadGeneration;
-    auto job = std::make_unique<SourceLoadJob>(*this, file, generation, preserveRange);
+    return startJob(std::make_unique<SourceLoadJob>(*this, file, generation, preserveRange),
+                    "Checking source header and bounded decoded-memory estimate.",
+                    "Could not start the owned source-preparation worker.", error);
+}
 
+bool SourceLibrary::requestProjectLoad(const juce::File& projectFile, const juce::File& locatedSourceFile,
+                                       juce::String& error)
+{
+    error.clear();
+    if (projectFile.getFullPathName().isEmpty() || !projectFile.exists() || projectFile.isDirectory())
+    {
+        error = "The project file does not exist.";
+        return false;
+    }
+    if (!checkRegularFile(projectFile, error))
+        return false;
+    if (const auto size = projectFile.getSize(); size <= 0 || size > 2097152)
+    {
+        error = "The project is empty or exceeds the 2 MB bounded-state limit.";
+        return false;
+    }
+
+    const auto generation = ++loadGeneration;
+    SourceLoadJob::ProjectRequest request{projectFile, locatedSourceFile, projectParameterStateType};
+    return startJob(std::make_unique<SourceLoadJob>(*this, std::move(request), generation),
+                    "Reading the bounded project and resolving its source outside UI/audio callbacks.",
+                    "Could not start the owned project-preparation worker.", error);
+}
+
+void SourceLibrary::setProjectHandOver(ProjectHandOver handOver, const juce::Identifier& parameterStateType)
+{
+    projectHandOver = std::move(handOver);
+    projectParameterStateType = parameterStateType;
+}
+
+void SourceLibrary::handOverPreparedProject(PreparedCreatorProject&& prepared)
+{
+    if (projectHandOver)
+        projectHandOver(std::move(prepared));
+    else if (prepared.job != nullptr)
+        prepared.job->finishCancelled();
+}
+
+bool SourceLibrary::startJob(std::unique_ptr<SourceLoadJob> job, const juce::String& startMessage,
+                             const juce::String& failedStartMessage, juce::String& error)
+{
     std::lock_guard<std::mutex> lock(jobsMutex);
     requestCancelOfAllJobs();
     jobs.erase(
         std::remove_if(jobs.begin(), jobs.end(), [](const auto& j) { return isTerminal(j->getState()); }),
         jobs.end());
 
-    job->markStarted("Checking source header and bounded decoded-memory estimate.");
+    job->markStarted(startMessage);
     if (!job->startThread(juce::Thread::Priority::normal))
     {
-        error = "Could not start the owned source-preparation worker.";
+        error = failedStartMessage;
         return false;
     }
     jobs.push_back(std::move(job));
@@ -80,6 +124,18 @@ void SourceLibrary::cancel()
     ++loadGeneration;
     std::lock_guard<std::mutex> lock(jobsMutex);
     requestCancelOfAllJobs();
+}
+
+void SourceLibrary::stopAllJobs()
+{
+    ++loadGeneration;
+    std::vector<std::unique_ptr<SourceLoadJob>> stopping;
+    {
+        std::lock_guard<std::mutex> lock(jobsMutex);
+        requestCancelOfAllJobs();
+        stopping.swap(jobs);
+    }
+    stopping.clear(); // each job waits for its thread, outside the lock a hand-over may need
 }
 
 void SourceLibrary::clear()

@@ -26,7 +26,17 @@ public:
 
     SampleLoadEstimate preflight(const juce::File& file, juce::String& error);
     bool requestLoad(const juce::File& file, juce::String& error, bool preserveRange);
+    // Starts preparing a project on a worker; the prepared project goes to the hand-over below. A
+    // project is never applied here: the owner publishes it as one unit.
+    bool requestProjectLoad(const juce::File& projectFile, const juce::File& locatedSourceFile,
+                            juce::String& error);
+    using ProjectHandOver = std::function<void(PreparedCreatorProject&&)>;
+    // Set once, before any load. `parameterStateType` is the type a project's sound must have.
+    void setProjectHandOver(ProjectHandOver handOver, const juce::Identifier& parameterStateType);
+    void handOverPreparedProject(PreparedCreatorProject&& prepared);
     void cancel();
+    // Cancels every load and waits for its thread; for the owner's destruction.
+    void stopAllJobs();
     // Cancels any load and unloads the source, resetting range and playback.
     void clear();
     void publish(std::shared_ptr<const LoadedSample> next);
@@ -56,12 +66,16 @@ public:
     void setSourceChangedCallback(std::function<void()> callback) { sourceChanged = std::move(callback); }
 
 private:
+    bool startJob(std::unique_ptr<SourceLoadJob> job, const juce::String& startMessage,
+                  const juce::String& failedStartMessage, juce::String& error);
     void reclaimRetired();         // caller holds sampleMutex
     void requestCancelOfAllJobs(); // caller holds jobsMutex
 
     TransportState& transport;
     std::function<void()> markProjectModified;
     std::function<void()> sourceChanged;
+    ProjectHandOver projectHandOver;
+    juce::Identifier projectParameterStateType;
     juce::AudioFormatManager formats;
 
     std::mutex sampleMutex;

@@ -1,4 +1,5 @@
 #include "transport/SourceLoadJob.h"
+#include "projects/CreatorProjectFile.h"
 #include "transport/SampleLoadEstimate.h"
 #include "transport/SourceFingerprint.h"
 #include "transport/SourceLibrary.h"
@@ -35,7 +36,16 @@ bool allFinite(const juce::AudioBuffer<float>& audio, int offset, int count) noe
 SourceLoadJob::SourceLoadJob(SourceLibrary& ownerToUse, juce::File file, std::uint64_t generationToUse,
                              bool preserve)
     : juce::Thread("Sorvane source preparation"), owner(ownerToUse), sourceFile(std::move(file)),
-      generation(generationToUse), preserveRange(preserve), sizeAtRequest(sourceFile.getSize())
+      generation(generationToUse), preserveRange(preserve), projectLoad(false),
+      sizeAtRequest(sourceFile.getSize())
+{
+}
+
+SourceLoadJob::SourceLoadJob(SourceLibrary& ownerToUse, ProjectRequest request, std::uint64_t generationToUse)
+    : juce::Thread("Sorvane project preparation"), owner(ownerToUse),
+      projectFile(std::move(request.projectFile)), locatedSourceFile(std::move(request.locatedSourceFile)),
+      parameterStateType(request.parameterStateType), generation(generationToUse), preserveRange(false),
+      projectLoad(true), sizeAtRequest(0)
 {
 }
 
@@ -183,8 +193,94 @@ std::shared_ptr<LoadedSample> SourceLoadJob::decode()
     return sample;
 }
 
+void SourceLoadJob::finishPublished(const juce::String& text)
+{
+    progress.store(1.0f);
+    setMessage(text);
+    recordFinishedMetrics();
+    state.store(PreparationState::Published);
+}
+
+void SourceLoadJob::runProject()
+{
+    CreatorProjectData data;
+    juce::String readError;
+    if (!readCreatorProject(projectFile, data, readError))
+    {
+        fail(readError);
+        return;
+    }
+    if (data.parameterState.getType() != parameterStateType)
+    {
+        fail("The project parameter payload belongs to a different product.");
+        return;
+    }
+    if (isCancelled())
+    {
+        finishCancelled();
+        return;
+    }
+
+    juce::File accepted;
+    if (data.sourceFingerprint.isNotEmpty())
+    {
+        for (const auto& candidate : {data.sourceFile, locatedSourceFile})
+            if (candidate != juce::File() && sourceMatchesProject(data, candidate))
+            {
+                accepted = candidate;
+                break;
+            }
+        const juce::ScopedLock lock(messageLock);
+        if (accepted == juce::File())
+        {
+            sourceNeedsLocating = true;
+            message = "The project's source is missing or changed. Locate the matching source to recover it.";
+            recordFinishedMetrics();
+            state.store(PreparationState::Failed);
+            return;
+        }
+        sourceFile = accepted;
+        sizeAtRequest = accepted.getSize();
+    }
+    progress.store(0.05f);
+
+    PreparedCreatorProject prepared;
+    prepared.projectFile = projectFile;
+    prepared.generation = generation;
+    prepared.job = this;
+
+    if (accepted != juce::File())
+    {
+        auto sample = decode();
+        if (sample == nullptr)
+            return;
+        // The project's fingerprint is what matched; it names the source from here on.
+        sample->fingerprint = data.sourceFingerprint;
+        prepared.sourceFile = accepted;
+        prepared.sample = std::move(sample);
+    }
+    if (isCancelled() || !owner.isCurrentGeneration(generation))
+    {
+        finishCancelled();
+        return;
+    }
+    prepared.data = std::move(data);
+
+    // Publishing is set before the hand-over: the message thread may finish the job at once.
+    state.store(PreparationState::Publishing);
+    setMessage(accepted != juce::File()
+                   ? "Publishing the prepared project and source at one message-thread boundary."
+                   : "Publishing the prepared project at one message-thread boundary.");
+    owner.handOverPreparedProject(std::move(prepared));
+}
+
 void SourceLoadJob::run()
 {
+    if (projectLoad)
+    {
+        runProject();
+        return;
+    }
     auto sample = decode();
     if (sample == nullptr)
         return;
@@ -209,8 +305,11 @@ CreatorPreparationSnapshot SourceLoadJob::describe() const
     s.state = (std::int32_t)state.load();
     s.generation = generation;
     s.progress = progress.load();
+    s.projectLoad = projectLoad;
     const juce::ScopedLock lock(messageLock);
     s.sourcePath = sourceFile.getFullPathName();
+    s.projectPath = projectFile.getFullPathName();
+    s.sourceNeedsLocating = sourceNeedsLocating;
     s.decodedBytes = decodedBytes.load();
     s.peakEstimateBytes = peakEstimateBytes.load();
     s.reservedBytes = reservedBytes.load();

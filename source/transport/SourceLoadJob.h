@@ -1,5 +1,6 @@
 #pragma once
 
+#include "projects/PreparedCreatorProject.h"
 #include "transport/LoadedSample.h"
 
 #include <juce_core/juce_core.h>
@@ -48,6 +49,14 @@ class SourceLoadJob : public juce::Thread
 {
 public:
     SourceLoadJob(SourceLibrary& owner, juce::File sourceFile, std::uint64_t generation, bool preserveRange);
+    // A project load: reads the project, finds its source by fingerprint (the stored path first, then
+    // the file the user located), decodes it and hands the whole project to the owner.
+    struct ProjectRequest
+    {
+        juce::File projectFile, locatedSourceFile;
+        juce::Identifier parameterStateType;
+    };
+    SourceLoadJob(SourceLibrary& owner, ProjectRequest request, std::uint64_t generation);
     ~SourceLoadJob() override;
 
     void run() override;
@@ -60,21 +69,29 @@ public:
     std::uint64_t getGeneration() const noexcept { return generation; }
     CreatorPreparationSnapshot describe() const;
 
+    // The message thread ends a handed-over project's job: published, or discarded as stale.
+    void finishCancelled();
+    void finishPublished(const juce::String& text);
+
 private:
     bool isCancelled() const noexcept { return cancelRequested.load() || threadShouldExit(); }
     void fail(const juce::String& text);
-    void finishCancelled();
     void recordFinishedMetrics();
+    void runProject();
     void setMessage(const juce::String& text);
     std::shared_ptr<LoadedSample> decode();
 
     SourceLibrary& owner;
-    juce::File sourceFile;
+    juce::File sourceFile; // a project's is set once resolved, under messageLock
+    const juce::File projectFile, locatedSourceFile;
+    const juce::Identifier parameterStateType;
     const std::uint64_t generation;
     const bool preserveRange;
+    const bool projectLoad;
     // Readers pad a file that shrinks under them with silence, so a file that changes after the
     // request is a failed decode.
-    const juce::int64 sizeAtRequest;
+    juce::int64 sizeAtRequest;
+    bool sourceNeedsLocating = false; // under messageLock
 
     std::atomic<PreparationState> state{PreparationState::Idle};
     std::atomic<float> progress{0.0f};

@@ -1,0 +1,239 @@
+// The editor's creator-project commands: SAVE PROJECT, OPEN PROJECT, RECENT PROJECTS, relinking a
+// moved source, the recovery offer after an unclean shutdown, and the autosave step of the refresh.
+#include "editor/SorvaneAudioProcessorEditor.h"
+#include "projects/CreatorProjectFile.h"
+
+namespace
+{
+constexpr const char* projectDirectoryKey = "projectDirectory";
+constexpr const char* audioDirectoryKey = "audioDirectory";
+constexpr int autosaveFailureTicks = 300;
+constexpr int autosaveFailureHold = 1800;
+constexpr int captureBarsByItem[] = {1, 2, 4, 8, 16};
+constexpr float crossfadeMillisecondsById[] = {5.0f, 12.0f, 20.0f, 30.0f};
+} // namespace
+
+void SorvaneAudioProcessorEditor::wireProjectCommands()
+{
+    mutation.saveProject.onClick = [this] { chooseProjectFile(true); };
+    mutation.openProject.onClick = [this] { chooseProjectFile(false); };
+    header.recentProjects.onChange = [this]
+    {
+        const int index = header.recentProjects.getSelectedId() - 1;
+        header.recentProjects.setSelectedId(0, juce::dontSendNotification);
+        const auto paths = processor.getRecentProjects();
+        if (index >= 0 && index < paths.size())
+            loadProjectWithRecovery(juce::File(paths[index]));
+    };
+    source.captureLength.onChange = [this]
+    {
+        const int bars = getSelectedCaptureBars();
+        if (processor.captureBarsSetting.exchange(bars) != bars && !processor.suppressProjectDirty.load())
+            processor.projectDirty.store(true);
+    };
+    refreshRecentProjects();
+
+    if (isStandalone())
+    {
+        processor.startRecoverySession();
+        juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
+        juce::MessageManager::callAsync(
+            [safeThis]
+            {
+                if (safeThis != nullptr)
+                    safeThis->showRecoveryPrompt();
+            });
+    }
+}
+
+void SorvaneAudioProcessorEditor::chooseProjectFile(bool save)
+{
+    const juce::File folder(editorSettings.get(projectDirectoryKey, {}));
+    auto initial = folder;
+    if (save)
+    {
+        const auto current = processor.getCurrentProjectFile();
+        initial = current != juce::File()
+                      ? current
+                      : folder.getChildFile("Sorvane Project" + sorvane::creatorProjectExtension);
+    }
+
+    projectChooser = std::make_unique<juce::FileChooser>(
+        save ? "Save Sorvane creator project" : "Open Sorvane creator project", initial, "*.sorvaneproject");
+    juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
+    const int flags = (save ? juce::FileBrowserComponent::saveMode : juce::FileBrowserComponent::openMode) |
+                      juce::FileBrowserComponent::canSelectFiles;
+    projectChooser->launchAsync(flags,
+                                [safeThis, save](const juce::FileChooser& chooser)
+                                {
+                                    if (safeThis == nullptr)
+                                        return;
+                                    safeThis->restoreKeyboardFocus();
+                                    const auto file = chooser.getResult();
+                                    if (file == juce::File())
+                                        return;
+                                    if (save)
+                                        safeThis->saveProjectToChosenFile(file);
+                                    else
+                                    {
+                                        safeThis->rememberProjectFolder(file);
+                                        safeThis->loadProjectWithRecovery(file);
+                                    }
+                                });
+}
+
+void SorvaneAudioProcessorEditor::rememberProjectFolder(const juce::File& file)
+{
+    juce::String error;
+    if (!editorSettings.remember(projectDirectoryKey, file, error))
+        reportSettingsNotSaved(error);
+}
+
+bool SorvaneAudioProcessorEditor::saveProjectToChosenFile(juce::File file)
+{
+    if (file.getFileExtension().toLowerCase() != sorvane::creatorProjectExtension)
+        file = file.withFileExtension(sorvane::creatorProjectExtension);
+    rememberProjectFolder(file);
+
+    juce::String error;
+    if (!processor.saveCreatorProject(file, error))
+    {
+        showAlert(juce::MessageBoxIconType::WarningIcon, "Could not save project", error);
+        return false;
+    }
+    setStatusMessage("PROJECT SAVED / SOURCE REFERENCED / STATE VERSIONED");
+    refreshRecentProjects();
+    return true;
+}
+
+bool SorvaneAudioProcessorEditor::loadProjectWithRecovery(const juce::File& file)
+{
+    juce::String error;
+    if (!processor.requestCreatorProjectLoad(file, {}, error))
+    {
+        showAlert(juce::MessageBoxIconType::WarningIcon, "Could not open project", error);
+        return false;
+    }
+    setStatusMessage("PROJECT PREPARING / CURRENT PROJECT PRESERVED UNTIL READY");
+    return true;
+}
+
+void SorvaneAudioProcessorEditor::chooseRecoveredProjectSource(const juce::File& projectFile)
+{
+    if (projectSourceLocator)
+    {
+        projectSourceLocator(projectFile);
+        return;
+    }
+    projectChooser = std::make_unique<juce::FileChooser>(
+        "Locate the project's moved source audio", juce::File(editorSettings.get(audioDirectoryKey, {})),
+        "*.wav;*.aif;*.aiff;*.flac;*.ogg;*.mp3;*.m4a;*.aac;*.opus");
+    juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
+    projectChooser->launchAsync(juce::FileBrowserComponent::openMode |
+                                    juce::FileBrowserComponent::canSelectFiles,
+                                [safeThis, projectFile](const juce::FileChooser& chooser)
+                                {
+                                    if (safeThis == nullptr)
+                                        return;
+                                    safeThis->restoreKeyboardFocus();
+                                    const auto file = chooser.getResult();
+                                    if (file != juce::File())
+                                        safeThis->relinkProjectSource(projectFile, file);
+                                });
+}
+
+bool SorvaneAudioProcessorEditor::relinkProjectSource(const juce::File& projectFile,
+                                                      const juce::File& located)
+{
+    juce::String error;
+    if (!processor.requestCreatorProjectLoad(projectFile, located, error))
+    {
+        showAlert(juce::MessageBoxIconType::WarningIcon, "Source recovery failed", error);
+        return false;
+    }
+    rememberAudioFolder(located);
+    setStatusMessage("PROJECT RECOVERY PREPARING / FINGERPRINT AND DECODE RUNNING");
+    return true;
+}
+
+void SorvaneAudioProcessorEditor::showRecoveryPrompt()
+{
+    const auto snapshot = processor.getProjectRecoverySnapshot();
+    if (!snapshot.recoveryAvailable)
+        return;
+    juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
+    presentAdvisorDialog(
+        "Recover unsaved Sorvane work?",
+        snapshot.message + "\n\nAutosave: " + snapshot.autosaveFile.getFullPathName(),
+        {{"Restore", 1}, {"Discard", 2}, {"Open Location", 3}},
+        [safeThis](int result)
+        {
+            if (safeThis != nullptr)
+                safeThis->handleRecoveryChoice(result);
+        },
+        juce::MessageBoxIconType::WarningIcon);
+}
+
+void SorvaneAudioProcessorEditor::handleRecoveryChoice(int result)
+{
+    juce::String error;
+    if (result == 1)
+    {
+        const auto snapshot = processor.getProjectRecoverySnapshot();
+        if (!snapshot.recoveryAvailable)
+            error = "No valid unclean-shutdown autosave is available.";
+        else if (processor.requestCreatorProjectLoad(snapshot.autosaveFile, {}, error))
+        {
+            setStatusMessage("RECOVERY PREPARING / CURRENT PROJECT PRESERVED UNTIL PUBLISH");
+            return;
+        }
+        setStatusMessage(error);
+    }
+    else if (result == 2)
+    {
+        setStatusMessage(
+            processor.discardAutosavedProject(error) ? juce::String("RECOVERY AUTOSAVE DISCARDED") : error);
+    }
+    else if (result == 3)
+    {
+        processor.getProjectRecoverySnapshot().autosaveFile.revealToUser();
+    }
+}
+
+void SorvaneAudioProcessorEditor::refreshAutosave()
+{
+    if (autosaveFailureHoldTicks > 0)
+        --autosaveFailureHoldTicks;
+    juce::String error;
+    if (processor.autosaveCreatorProjectIfNeeded(error) || autosaveFailureHoldTicks > 0)
+        return;
+    setStatusMessage(error, autosaveFailureTicks);
+    autosaveFailureHoldTicks = autosaveFailureHold;
+}
+
+void SorvaneAudioProcessorEditor::refreshRecentProjects()
+{
+    const auto paths = processor.getRecentProjects();
+    if (paths == shownRecentProjects)
+        return;
+    shownRecentProjects = paths;
+    header.recentProjects.clear(juce::dontSendNotification);
+    for (int i = 0; i < paths.size(); ++i)
+        header.recentProjects.addItem(juce::File(paths[i]).getFileNameWithoutExtension(), i + 1);
+    header.recentProjects.setEnabled(!paths.isEmpty());
+}
+
+void SorvaneAudioProcessorEditor::resyncAfterProject()
+{
+    resyncAfterPreset();
+    masterFader->syncToProcessor();
+    refreshPresetBrowser(true);
+    const int bars = processor.captureBarsSetting.load();
+    for (int i = 0; i < (int)std::size(captureBarsByItem); ++i)
+        if (captureBarsByItem[i] == bars)
+            source.captureLength.setSelectedItemIndex(i, juce::dontSendNotification);
+    const float fade = processor.getTransportState().crossfadeMilliseconds.load();
+    for (int i = 0; i < (int)std::size(crossfadeMillisecondsById); ++i)
+        if (std::abs(crossfadeMillisecondsById[i] - fade) < 0.001f)
+            source.crossfade.setSelectedId(i + 1, juce::dontSendNotification);
+}
