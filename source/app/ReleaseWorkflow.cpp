@@ -283,15 +283,34 @@ bool StandaloneReleaseWorkflow::certifyPresetSearch()
 
 bool StandaloneReleaseWorkflow::saveAndReopenProject(juce::String& error)
 {
-    error = "creator projects cannot be opened in this build yet.";
-    fail("Project save failed: " + error);
-    return false;
+    if (!processor.saveCreatorProject(project, error))
+    {
+        fail("Project save failed: " + error);
+        return false;
+    }
+    if (!source.moveFileTo(relinkedSource))
+    {
+        fail("Project reopen/relink request failed: the source could not be moved to " +
+             relinkedSource.getFileName() + ".");
+        return false;
+    }
+    if (!processor.requestCreatorProjectLoad(project, relinkedSource, error))
+    {
+        fail("Project reopen/relink request failed: " + error);
+        return false;
+    }
+    return true;
 }
 
 bool StandaloneReleaseWorkflow::projectReopenFinished(bool& ok, juce::String& message)
 {
-    ok = false;
-    message = "creator projects cannot be opened in this build yet.";
+    const auto load = processor.getSampleLoadSnapshot();
+    if (!isTerminal((PreparationState)load.state))
+        return false;
+    const auto sample = processor.getSourceLibrary().getCurrentSample();
+    ok = load.projectLoad && load.state == (int)PreparationState::Published && sample != nullptr &&
+         juce::File(sample->path) == relinkedSource;
+    message = load.message;
     return true;
 }
 

@@ -89,6 +89,8 @@ class ReleaseWorkflowTest(unittest.TestCase):
         with open(os.path.join(artifacts, "SorvaneWorkflow.sorvaneproject"), encoding="utf-8") as f:
             project = f.read()
         self.assertIn("SORVANE_PROJECT", project)
+        # Saved before the move: it names the source where it was and finds it again by fingerprint.
+        self.assertIn("workflow-source.wav", project)
         # The package without the video.
         social = os.path.join(artifacts, "SorvaneWorkflow-Social")
         self.assertEqual(sorted(os.listdir(social)),
