@@ -39,7 +39,9 @@ void SorvaneAudioProcessorEditor::presentAdvisorDialog(
     auto* window = new juce::AlertWindow(title, text, icon, this);
     for (const auto& [label, result] : buttons)
         window->addButton(label, result,
-                          result == 0 ? juce::KeyPress(juce::KeyPress::escapeKey) : juce::KeyPress());
+                          result == 0   ? juce::KeyPress(juce::KeyPress::escapeKey)
+                          : result == 1 ? juce::KeyPress(juce::KeyPress::returnKey)
+                                        : juce::KeyPress());
     juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
     window->enterModalState(true,
                             juce::ModalCallbackFunction::create(

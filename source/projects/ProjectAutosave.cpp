@@ -19,12 +19,12 @@ bool ProjectAutosave::retainPreviousGeneration(const juce::File& newestFile, con
 {
     if (!newestFile.existsAsFile())
         return true;
-    if (previousFile.exists() && !previousFile.deleteFile())
+    if (previousFile.isDirectory())
     {
         error = "the previous bounded generation could not be replaced.";
         return false;
     }
-    // Copied beside and renamed, so a crash mid-copy never leaves a torn previous generation.
+    // Copied beside and renamed over the old one: no moment without a whole previous generation.
     const auto temporary = temporaryFileBeside(previousFile);
     if (!newestFile.copyFileTo(temporary) || !replaceFileDurably(temporary, previousFile))
     {
