@@ -80,11 +80,11 @@ bool planRenderJobs(const RenderCommand& command, const juce::File& base, std::v
             error = named(destination, "the output folder cannot be created.");
             return false;
         }
-        auto inputs = folder.findChildFiles(juce::File::findFiles, false, renderInputPatterns);
+        auto inputs = folder.findChildFiles(juce::File::findFiles, false, "*");
         inputs.sort();
         for (const auto& input : inputs)
         {
-            if (input.getFileName().startsWithChar('.'))
+            if (input.getFileName().startsWithChar('.') || !input.hasFileExtension(renderInputExtensions))
                 continue;
             const auto format =
                 command.format == OutputFormat::fromExtension ? OutputFormat::wav24 : command.format;
@@ -96,7 +96,7 @@ bool planRenderJobs(const RenderCommand& command, const juce::File& base, std::v
         }
         if (jobs.empty())
         {
-            error = named(folder, "the folder holds no audio files (" + renderInputPatterns + ").");
+            error = named(folder, "the folder holds no audio files (" + renderInputExtensions + ").");
             return false;
         }
     }

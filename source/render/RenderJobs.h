@@ -14,8 +14,8 @@ struct RenderJob
     juce::String refusal;
 };
 
-// The extensions a folder is searched for: what the stand-alone app loads.
-inline const juce::String renderInputPatterns{"*.wav;*.aif;*.aiff;*.flac;*.ogg;*.mp3;*.m4a;*.aac;*.opus"};
+// The extensions (any case) a folder is searched for: what the stand-alone app loads.
+inline const juce::String renderInputExtensions{".wav;.aif;.aiff;.flac;.ogg;.mp3;.m4a;.aac;.opus"};
 
 // Turns the command's paths (relative to `base`) into jobs: INPUT OUTPUT pairs, or an input folder's
 // audio files into an output folder (created when missing). A job that must not run, such as one that
