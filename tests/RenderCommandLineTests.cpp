@@ -124,6 +124,21 @@ TEST(RenderCommandLine, WellFormedArgumentsFillTheCommand)
     EXPECT_EQ(command.action, RenderCommand::Action::listPresets);
 }
 
+TEST(RenderCommandLine, ArgumentBytesBecomeTextWithInvalidSequencesReplaced)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"plain.wav", "plain.wav"},
+        {"caf\xC3\xA9.wav", "caf\xC3\xA9.wav"},
+        {"\xF0\x9F\x8E\xB5", "\xF0\x9F\x8E\xB5"},
+        {"bad\xFF", "bad\xEF\xBF\xBD"},
+        {"cut\xE2\x82", "cut\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"\xC0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"\xED\xA0\x80x", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDx"},
+    };
+    for (const auto& [bytes, expected] : cases)
+        EXPECT_EQ(argumentText(bytes.data(), bytes.size()).toStdString(), expected) << bytes;
+}
+
 TEST(RenderCommandLine, DecimalsAreOnlyPlainDecimals)
 {
     const std::vector<std::pair<const char*, double>> good = {

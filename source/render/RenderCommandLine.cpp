@@ -1,6 +1,7 @@
 #include "render/RenderCommandLine.h"
 
 #include "processor/ParameterLayout.h"
+#include "processor/SafeXml.h"
 
 #include <cmath>
 
@@ -114,6 +115,33 @@ bool parseSetting(const juce::String& text, RenderCommand& command, juce::String
     return true;
 }
 } // namespace
+
+juce::String argumentText(const char* bytes, std::size_t size)
+{
+    std::string text;
+    text.reserve(size);
+    for (std::size_t i = 0; i < size;)
+    {
+        const auto lead = (unsigned char)bytes[i];
+        const std::size_t length = lead < 0x80   ? 1
+                                   : lead < 0xC2 ? 0
+                                   : lead < 0xE0 ? 2
+                                   : lead < 0xF0 ? 3
+                                   : lead < 0xF5 ? 4
+                                                 : 0;
+        if (length > 0 && size - i >= length && isStrictUtf8(bytes + i, length))
+        {
+            text.append(bytes + i, length);
+            i += length;
+        }
+        else
+        {
+            text += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return juce::String::fromUTF8(text.data(), (int)text.size());
+}
 
 bool parseDecimal(const juce::String& text, double& value)
 {

@@ -66,6 +66,10 @@ inline constexpr int maximumBlockSize = 65536;
 inline constexpr double maximumTailSeconds = 3600.0;
 inline constexpr int maximumJobs = 64;
 
+// One argument's bytes as text: each invalid UTF-8 sequence becomes U+FFFD. JUCE's own UTF-8 reading
+// steps past the end of invalid sequences, so argv never reaches it unchecked.
+juce::String argumentText(const char* bytes, std::size_t size);
+
 // Reads the arguments after the program name. False with one sentence in `error` when they are not
 // a valid command; `command` is then unspecified.
 bool parseRenderCommandLine(const juce::StringArray& arguments, RenderCommand& command, juce::String& error);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <unistd.h>
 
@@ -41,7 +42,7 @@ int run(int argc, char** argv)
 {
     juce::StringArray arguments;
     for (int i = 1; i < argc; ++i)
-        arguments.add(juce::String::fromUTF8(argv[i]));
+        arguments.add(sorvane::render::argumentText(argv[i], std::strlen(argv[i])));
 
     using namespace sorvane::render;
     RenderCommand command;
