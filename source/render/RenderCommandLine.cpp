@@ -3,6 +3,7 @@
 #include "processor/ParameterLayout.h"
 #include "processor/SafeXml.h"
 
+#include <charconv>
 #include <cmath>
 
 namespace sorvane::render
@@ -173,8 +174,12 @@ bool parseDecimal(const juce::String& text, double& value)
     }
     if (!p.isEmpty())
         return false;
-    const double parsed = text.getDoubleValue();
-    if (!std::isfinite(parsed))
+    // JUCE's own conversion overflows an int on long exponents; the checked text is plain ASCII.
+    const auto ascii = text.toStdString();
+    const char* begin = ascii.data() + (ascii[0] == '+' ? 1 : 0);
+    double parsed = 0.0;
+    const auto [end, status] = std::from_chars(begin, ascii.data() + ascii.size(), parsed);
+    if (status != std::errc() || end != ascii.data() + ascii.size() || !std::isfinite(parsed))
         return false;
     value = parsed;
     return true;
