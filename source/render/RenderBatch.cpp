@@ -106,7 +106,10 @@ JobOutcome RenderBatch::renderOne(const RenderJob& job, std::atomic<float>& jobP
         const std::lock_guard<std::mutex> lock(processorSetupMutex);
         processor = std::make_unique<SorvaneAudioProcessor>();
         if (!sound.applyTo(*processor, outcome.error))
+        {
+            processor.reset();
             return outcome;
+        }
     }
 
     {

@@ -170,6 +170,25 @@ class RenderCliTest(unittest.TestCase):
         with wave.open(outputs[0]) as a, wave.open(outputs[2]) as c:
             self.assertEqual(a.readframes(a.getnframes()), c.readframes(c.getnframes()))
 
+    def test_compressed_inputs_through_the_app_readers_and_ffmpeg(self):
+        args = []
+        for extension, codec in ((".m4a", "aac"), (".opus", "libopus"), (".mp3", "libmp3lame"),
+                                 (".ogg", "libvorbis")):
+            name = self.path("compressed" + extension)
+            subprocess.run(["ffmpeg", "-v", "error", "-i", self.stereo, "-c:a", codec, name], check=True)
+            args += [name, self.path("compressed-%s.wav" % extension[1:])]
+        result = self.run_render(*args, "--json", "--rate", "48000")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        records = [strict_json(line) for line in result.stdout.splitlines()]
+        self.assertEqual(len(records), 4)
+        for record in records:
+            channels, rate, width, frames, peak = read_wave(record["output"])
+            self.assertEqual((channels, rate, width), (2, 48000, 3), record)
+            # Codec delay and padding move the length by at most a few codec frames.
+            self.assertLess(abs(frames - self.stereo_frames), 4096, record)
+            self.assertEqual(frames, record["frames"])
+            self.assertGreater(peak, 0.01, record)
+
     def test_a_folder_renders_into_an_output_folder(self):
         source = self.path("in")
         os.makedirs(source)
