@@ -6,6 +6,7 @@
 #include "render/OfflineRenderer.h"
 #include "render/RenderBatch.h"
 #include "presets/FactoryPresets.h"
+#include "presets/PresetDescriptor.h"
 #include "projects/CreatorProjectFile.h"
 #include "render/RenderSound.h"
 #include "workflow/TresselDna.h"
@@ -76,7 +77,18 @@ TEST(OfflineRenderer, OutputIsBitIdenticalToTheProcessorDrivenDirectly)
     RenderFolder folder;
     constexpr double rate = 44100.0;
     const int frames = 52000; // not a multiple of any block size below
+    // A user preset saved by the processor, applied by the reference as the preset browser applies it.
+    const auto userPreset = folder.dir.getChildFile("Mine.sorvane");
+    {
+        auto author = sorvane::test::makeProcessor();
+        author->setCurrentProgram(9);
+        sorvane::test::setPlain(*author, "fold", 45.0f);
+        sorvane::test::setPlain(*author, "delaySync", 6.0f);
+        juce::String error;
+        ASSERT_TRUE(author->saveUserPreset(userPreset, true, error)) << error;
+    }
     const std::vector<Scenario> scenarios = {
+        {"user preset, 200, tail", SoundSource::userPreset, userPreset.getFullPathName(), 200, 0.4, 2},
         {"defaults, 512", SoundSource::defaults, {}, 512, 0.0, 2},
         {"program 3, 64, tail", SoundSource::factoryPreset, "3", 64, 0.5, 2},
         {"program 20 by name, 1000", SoundSource::factoryPreset, sorvane::factoryPresets()[20].name, 1000,
@@ -114,6 +126,14 @@ TEST(OfflineRenderer, OutputIsBitIdenticalToTheProcessorDrivenDirectly)
         else if (s.source == SoundSource::dna)
         {
             ASSERT_TRUE(reference->importTresselDna(s.argument, error)) << error;
+        }
+        else if (s.source == SoundSource::userPreset)
+        {
+            sorvane::PresetDescriptor entry;
+            entry.kind = sorvane::PresetKind::User;
+            entry.path = juce::File(s.argument);
+            entry.valid = true;
+            ASSERT_TRUE(reference->applyBrowserPreset(entry, error)) << error;
         }
         const int tail = (int)std::llround(s.tailSeconds * rate);
         const auto expected = sorvane::test::processDirectly(*reference, source, rate, s.blockSize, tail);
