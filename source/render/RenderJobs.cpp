@@ -1,0 +1,126 @@
+#include "render/RenderJobs.h"
+
+#include "render/OfflineRenderer.h"
+
+#include <climits>
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace sorvane::render
+{
+namespace
+{
+// The path with every link and "..", resolved as far as it exists: a missing file's folder is
+// resolved and its name kept.
+juce::String resolvedPath(const juce::File& file)
+{
+    char buffer[PATH_MAX];
+    if (::realpath(file.getFullPathName().toRawUTF8(), buffer) != nullptr)
+        return juce::String::fromUTF8(buffer);
+    const auto parent = file.getParentDirectory();
+    if (parent == file)
+        return file.getFullPathName();
+    return juce::File(resolvedPath(parent)).getChildFile(file.getFileName()).getFullPathName();
+}
+
+juce::String named(const juce::File& file, const juce::String& sentence)
+{
+    return file.getFullPathName() + ": " + sentence;
+}
+
+juce::String refusalFor(const RenderJob& job, const RenderCommand& command)
+{
+    const auto& output = job.output;
+    if (output.isDirectory())
+        return named(output, "the output is a folder; give a file name.");
+    if (!output.getParentDirectory().isDirectory())
+        return named(output,
+                     "the folder " + output.getParentDirectory().getFullPathName() + " does not exist.");
+    if (sameFile(job.input, output))
+        return named(output, "the output is the input file itself; choose another output.");
+    if (command.format != OutputFormat::fromExtension && output.getFileExtension().isNotEmpty())
+    {
+        const bool flacName = output.hasFileExtension(".flac");
+        const bool wavName = output.hasFileExtension(".wav");
+        if ((flacName && command.format != OutputFormat::flac) ||
+            (wavName && command.format == OutputFormat::flac))
+            return named(output, "the name's extension does not match --format.");
+    }
+    return {};
+}
+} // namespace
+
+bool sameFile(const juce::File& a, const juce::File& b)
+{
+    if (resolvedPath(a) == resolvedPath(b))
+        return true;
+    struct stat sa, sb;
+    return ::stat(a.getFullPathName().toRawUTF8(), &sa) == 0 &&
+           ::stat(b.getFullPathName().toRawUTF8(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+bool planRenderJobs(const RenderCommand& command, const juce::File& base, std::vector<RenderJob>& jobs,
+                    juce::String& error)
+{
+    jobs.clear();
+    const auto at = [&](const juce::String& path) { return base.getChildFile(path); };
+
+    if (command.paths.size() == 2 && at(command.paths[0]).isDirectory())
+    {
+        const auto folder = at(command.paths[0]);
+        const auto destination = at(command.paths[1]);
+        if (destination.existsAsFile())
+        {
+            error = named(destination, "the input is a folder, so the output must be a folder too.");
+            return false;
+        }
+        if (!destination.isDirectory() && !destination.createDirectory().wasOk())
+        {
+            error = named(destination, "the output folder cannot be created.");
+            return false;
+        }
+        auto inputs = folder.findChildFiles(juce::File::findFiles, false, "*");
+        inputs.sort();
+        for (const auto& input : inputs)
+        {
+            if (input.getFileName().startsWithChar('.') || !input.hasFileExtension(renderInputExtensions))
+                continue;
+            const auto format =
+                command.format == OutputFormat::fromExtension ? OutputFormat::wav24 : command.format;
+            jobs.push_back(
+                {input,
+                 destination.getChildFile(input.getFileNameWithoutExtension() + extensionFor(format)),
+                 format,
+                 {}});
+        }
+        if (jobs.empty())
+        {
+            error = named(folder, "the folder holds no audio files (" + renderInputExtensions + ").");
+            return false;
+        }
+    }
+    else
+    {
+        for (int i = 0; i + 1 < command.paths.size(); i += 2)
+        {
+            const auto output = at(command.paths[i + 1]);
+            jobs.push_back({at(command.paths[i]), output, formatForOutput(command.format, output), {}});
+        }
+    }
+
+    for (size_t i = 0; i < jobs.size(); ++i)
+    {
+        auto& job = jobs[i];
+        job.refusal = refusalFor(job, command);
+        for (size_t j = 0; j < jobs.size() && job.refusal.isEmpty(); ++j)
+        {
+            if (j != i && sameFile(jobs[j].input, job.output))
+                job.refusal = named(job.output, "the output is the input of another file in this run.");
+            else if (j < i && sameFile(jobs[j].output, job.output))
+                job.refusal = named(job.output, "another file of this run is written to the same output.");
+        }
+    }
+    return true;
+}
+} // namespace sorvane::render
