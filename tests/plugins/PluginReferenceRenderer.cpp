@@ -1,0 +1,108 @@
+// Runs the processor directly and writes what the plug-in host test compares its hosted plug-ins
+// against: the description (parameters, programs, latency) as JSON and raw float renders.
+
+#include "plugins/PluginRenderPlan.h"
+#include "processor/SorvaneAudioProcessor.h"
+
+#include <juce_events/juce_events.h>
+
+#include <iostream>
+#include <memory>
+
+using namespace sorvane::plugintest;
+
+namespace
+{
+void render(SorvaneAudioProcessor& p, const RenderCase& c, const juce::File& file)
+{
+    p.setPlayConfigDetails(2, 2, c.sampleRate, c.blockSize);
+    p.prepareToPlay(c.sampleRate, c.blockSize);
+    auto& params = p.getParameters();
+    juce::AudioBuffer<float> buffer(2, c.blockSize);
+    juce::MidiBuffer midi;
+    juce::FileOutputStream out(file);
+    out.setPosition(0);
+    out.truncate();
+    for (int block = 0; block * c.blockSize < renderSamples; ++block)
+    {
+        if (c.automate)
+            params[automatedParameter(block, params.size())]->setValueNotifyingHost(automatedValue(block));
+        fillInput(buffer, block * c.blockSize, c.sampleRate);
+        p.processBlock(buffer, midi);
+        for (int ch = 0; ch < 2; ++ch)
+            out.write(buffer.getReadPointer(ch), sizeof(float) * static_cast<size_t>(c.blockSize));
+    }
+    p.releaseResources();
+}
+
+juce::var describe()
+{
+    SorvaneAudioProcessor p;
+    auto* root = new juce::DynamicObject();
+    root->setProperty("name", p.getName());
+    root->setProperty("version", juce::String(JucePlugin_VersionString));
+
+    juce::Array<juce::var> latencies;
+    for (auto rate : sampleRates)
+    {
+        SorvaneAudioProcessor q;
+        q.setPlayConfigDetails(2, 2, rate, 512);
+        q.prepareToPlay(rate, 512);
+        latencies.add(q.getLatencySamples());
+    }
+    root->setProperty("latency", latencies);
+
+    juce::Array<juce::var> parameters;
+    for (auto* param : p.getParameters())
+    {
+        auto* o = new juce::DynamicObject();
+        o->setProperty("name", param->getName(100));
+        o->setProperty("default", param->getDefaultValue());
+        o->setProperty("text", param->getText(param->getDefaultValue(), 100));
+        o->setProperty("steps", param->getNumSteps());
+        parameters.add(juce::var(o));
+    }
+    root->setProperty("parameters", parameters);
+
+    juce::Array<juce::var> programs;
+    for (int i = 0; i < p.getNumPrograms(); ++i)
+    {
+        SorvaneAudioProcessor q;
+        q.setCurrentProgram(i);
+        auto* o = new juce::DynamicObject();
+        o->setProperty("name", q.getProgramName(i));
+        juce::Array<juce::var> values;
+        for (auto* param : q.getParameters())
+            values.add(param->getValue());
+        o->setProperty("values", values);
+        programs.add(juce::var(o));
+    }
+    root->setProperty("programs", programs);
+    return juce::var(root);
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2)
+    {
+        std::cerr << "usage: " << argv[0] << " OUTPUT_FOLDER\n";
+        return 2;
+    }
+    juce::ScopedJuceInitialiser_GUI juce;
+    const juce::File folder(juce::File::getCurrentWorkingDirectory().getChildFile(argv[1]));
+    folder.createDirectory();
+    folder.getChildFile("reference.json").replaceWithText(juce::JSON::toString(describe()));
+
+    for (auto rate : sampleRates)
+        for (auto block : blockSizes)
+        {
+            SorvaneAudioProcessor p;
+            render(p, {rate, block, false},
+                   folder.getChildFile("render_" + juce::String(int(rate)) + "_" + juce::String(block) +
+                                       ".f32"));
+        }
+    SorvaneAudioProcessor p;
+    render(p, {automationSampleRate, automationBlockSize, true}, folder.getChildFile("automation.f32"));
+    return 0;
+}
