@@ -1,0 +1,71 @@
+// The built LV2 and VST3 plug-ins through JUCE's hosting, block by block, with the same input as
+// BM_ProcessorDirect; the difference is the wrapper's per-block cost. The allocation counter shows
+// what the wrapper allocates on the audio thread per block.
+
+#include "RealtimeInterposers.h"
+#include "plugins/PluginRenderPlan.h"
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include <benchmark/benchmark.h>
+
+namespace
+{
+std::unique_ptr<juce::AudioPluginInstance> load(int format, int block)
+{
+    std::unique_ptr<juce::AudioPluginFormat> f;
+    if (format == 0)
+        f = std::make_unique<juce::LV2PluginFormat>();
+    else
+        f = std::make_unique<juce::VST3PluginFormat>();
+    juce::OwnedArray<juce::PluginDescription> types;
+    f->findAllTypesForFile(types, format == 0 ? SORVANE_LV2_BUNDLE : SORVANE_VST3_BUNDLE);
+    if (types.isEmpty())
+        return nullptr;
+    juce::String error;
+    return f->createInstanceFromDescription(*types[0], 48000.0, block, error);
+}
+
+void BM_HostedPlugin(benchmark::State& state)
+{
+    static juce::ScopedJuceInitialiser_GUI juce;
+    const int block = static_cast<int>(state.range(1));
+    auto p = load(static_cast<int>(state.range(0)), block);
+    if (p == nullptr)
+    {
+        state.SkipWithError("the plug-in did not load");
+        return;
+    }
+    p->setPlayConfigDetails(2, 2, 48000.0, block);
+    p->prepareToPlay(48000.0, block);
+    juce::AudioBuffer<float> input(2, block), buffer(2, block);
+    sorvane::plugintest::fillInput(input, 0, 48000.0);
+    juce::MidiBuffer midi;
+    buffer.makeCopyOf(input, true);
+    p->processBlock(buffer, midi);
+
+    sorvane::realtime::resetCounts();
+    {
+        sorvane::realtime::Watch watch;
+        for (auto _ : state)
+        {
+            buffer.makeCopyOf(input, true);
+            p->processBlock(buffer, midi);
+            benchmark::DoNotOptimize(buffer.getReadPointer(0)[0]);
+        }
+    }
+    using sorvane::realtime::count;
+    const auto blocks = static_cast<double>(state.iterations());
+    state.counters["allocs/block"] =
+        static_cast<double>(count(sorvane::realtime::operatorNew) + count(sorvane::realtime::mallocFamily)) /
+        blocks;
+    state.counters["locks/block"] =
+        static_cast<double>(count(sorvane::realtime::mutexLock) + count(sorvane::realtime::mutexTryLock) +
+                            count(sorvane::realtime::spinLockEnter)) /
+        blocks;
+    state.SetItemsProcessed(state.iterations() * block);
+    p->releaseResources();
+}
+} // namespace
+
+BENCHMARK(BM_HostedPlugin)->ArgsProduct({{0, 1}, {64, 512}})->ArgNames({"vst3", "block"});
