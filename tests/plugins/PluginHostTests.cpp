@@ -18,11 +18,14 @@ namespace
 {
 constexpr int numProductParameters = 34;
 
+juce::File renderedFolder; // removed when the tests end
+
 juce::File referenceFolder()
 {
     static const juce::File folder = []
     {
         auto f = juce::File::createTempFile("sorvane-plugin-reference");
+        renderedFolder = f;
         juce::ChildProcess renderer;
         const bool started =
             renderer.start(juce::StringArray{SORVANE_REFERENCE_RENDERER, f.getFullPathName()});
@@ -352,5 +355,8 @@ int main(int argc, char** argv)
 {
     juce::ScopedJuceInitialiser_GUI juce;
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    if (renderedFolder != juce::File())
+        renderedFolder.deleteRecursively();
+    return result;
 }
