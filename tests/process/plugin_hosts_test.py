@@ -108,7 +108,8 @@ class JalvTest(unittest.TestCase):
 
         recording = os.path.join(self.folder, "jalv.wav")
         recorder = self.start(["jack_rec", "-f", recording, "-d", str(RECORD_SECONDS), *outputs])
-        self.assertEqual(recorder.wait(timeout=30), 0)
+        with open(os.path.join(self.folder, "jack_rec.log")) as log_file:
+            self.assertEqual(recorder.wait(timeout=30), 0, log_file.read())
         self.assertIsNone(jalv.poll(), "jalv ended while playing")
         self.assertIsNone(tone.poll())
 
