@@ -19,7 +19,12 @@ std::unique_ptr<juce::AudioPluginInstance> load(int format, int block)
     else
         f = std::make_unique<juce::VST3PluginFormat>();
     juce::OwnedArray<juce::PluginDescription> types;
-    f->findAllTypesForFile(types, format == 0 ? SORVANE_LV2_BUNDLE : SORVANE_VST3_BUNDLE);
+    // JUCE's LV2 hosting knows plug-ins by URI once it has read their folder.
+    if (format == 0)
+        f->searchPathsForPlugins(
+            juce::FileSearchPath(juce::File(SORVANE_LV2_BUNDLE).getParentDirectory().getFullPathName()), true,
+            false);
+    f->findAllTypesForFile(types, format == 0 ? "https://kavix.audio/plugins/sorvane" : SORVANE_VST3_BUNDLE);
     if (types.isEmpty())
         return nullptr;
     juce::String error;
