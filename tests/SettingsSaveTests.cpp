@@ -175,6 +175,12 @@ TEST(LastDirectoryStore, SaysWhenItCannotSaveAndStillRemembersForThisRun)
 TEST(EditorSettings, SettingsThatCannotBeSavedAreReportedOnceAndNothingElseChanges)
 {
     ScopedTemporaryHome home;
+    // Both editor stores live below the "Kavix" settings folder; a file stands in its place. It is
+    // there first: the processor's preset index lives below that folder too.
+    const auto blocker = home.getFolder().getChildFile(".config/Kavix");
+    ASSERT_TRUE(blocker.getParentDirectory().createDirectory());
+    ASSERT_TRUE(blocker.replaceWithText("in the way"));
+
     auto processor = sorvane::test::makeProcessor(juce::AudioProcessor::wrapperType_Standalone);
     std::unique_ptr<SorvaneAudioProcessorEditor> editor(
         dynamic_cast<SorvaneAudioProcessorEditor*>(processor->createEditor()));
@@ -186,11 +192,6 @@ TEST(EditorSettings, SettingsThatCannotBeSavedAreReportedOnceAndNothingElseChang
         now += 1000.0 / 60.0;
         editor->timerCallback();
     };
-
-    // Both editor stores live below the "Kavix" settings folder; a file stands in its place.
-    const auto blocker = home.getFolder().getChildFile(".config/Kavix");
-    ASSERT_TRUE(blocker.getParentDirectory().createDirectory());
-    ASSERT_TRUE(blocker.replaceWithText("in the way"));
 
     auto* selector = editor->getAppearanceSelector();
     ASSERT_NE(selector, nullptr);

@@ -1,5 +1,7 @@
 #include <juce_events/juce_events.h>
 
+#include "EditorTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -12,6 +14,9 @@ int main(int argc, char** argv)
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == 0)
         ::setenv("DISPLAY", ":-1", 1);
+
+    // Every processor scans the user's preset folder and writes the preset index: never the real one.
+    sorvane::test::ScopedTemporaryHome home;
 
     // Processors, parameters and editors expect JUCE's message machinery to exist.
     juce::ScopedJuceInitialiser_GUI juce;

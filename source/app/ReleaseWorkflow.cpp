@@ -250,8 +250,35 @@ bool StandaloneReleaseWorkflow::writeFixtureSource(juce::String& error)
 
 bool StandaloneReleaseWorkflow::certifyPresetSearch()
 {
-    // The user preset library and its search are not part of this build yet.
-    return false;
+    auto* search = dynamic_cast<juce::TextEditor*>(childWithId(editor, "presetTextSearch"));
+    search->setText("broken", false);
+    editor.refreshPresetBrowser(false);
+    const auto results = processor.queryPresets({}, {}, false, search->getText());
+    if (results.empty())
+    {
+        fail("Real preset search returned no result.");
+        return false;
+    }
+    const auto first = results.front();
+    const auto favouriteNow = [this, &first]
+    {
+        for (const auto& d : processor.queryPresets({}, {}, true, {}))
+            if (d.id == first.id)
+                return true;
+        return false;
+    };
+    const bool toggled =
+        processor.setPresetFavourite(first.id, !first.favourite) && favouriteNow() != first.favourite;
+    const bool restored =
+        processor.setPresetFavourite(first.id, first.favourite) && favouriteNow() == first.favourite;
+    search->setText({}, false);
+    editor.refreshPresetBrowser(false);
+    if (!toggled || !restored)
+    {
+        fail("Preset favourite state could not be changed.");
+        return false;
+    }
+    return true;
 }
 
 bool StandaloneReleaseWorkflow::saveAndReopenProject(juce::String& error)

@@ -71,11 +71,8 @@ void SorvaneAudioProcessorEditor::timerCallback()
     // 5, 15, 16. The export job's result and the export activity.
     refreshExportJob();
 
-    // 6. Preset search debounce (the browser refresh arrives with the preset library).
-    if (searchDebounceTicks > 0)
-        --searchDebounceTicks;
-
-    // 7. Periodic user-preset rescan: arrives with the user preset catalog.
+    // 6-7. Preset search debounce and the periodic user-preset rescan.
+    refreshPresetTick();
 
     // 8. Everything else only matters while the window can be seen.
     if (!isRefreshShowing())
@@ -85,7 +82,8 @@ void SorvaneAudioProcessorEditor::timerCallback()
     // 9. Mutation locks.
     writeKnobLocks();
 
-    // 10. Preset experiment: arrives with the preset library.
+    // 10. Preset experiment.
+    refreshPresetExperimentControls();
     // 11. Keep That.
     refreshKeepThat();
 

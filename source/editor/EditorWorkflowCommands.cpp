@@ -355,5 +355,5 @@ bool SorvaneAudioProcessorEditor::closeWorkflowTools()
 
 void SorvaneAudioProcessorEditor::refreshPresetBrowserForFilter()
 {
-    // The preset browser that applies the filter arrives with the preset library.
+    refreshPresetBrowser(false);
 }

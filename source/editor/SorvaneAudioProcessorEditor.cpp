@@ -45,6 +45,7 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
     wireCaptureCommands();
     wireSocialCommands();
     wireAdvisorCommands();
+    wirePresetCommands();
     macros.visualQuality.onChange = [this] { selectVisualQualityMode(macros.visualQuality.getSelectedId()); };
 
     static const std::pair<const char*, const char*> knobTable[4][10] = {
@@ -496,12 +497,20 @@ bool SorvaneAudioProcessorEditor::keyPressed(const juce::KeyPress& key)
     {
         if (isStandalone())
             chooseSample();
-        return true; // the preset chooser arrives with the preset library
+        else
+            choosePresetFile(false);
+        return true;
     }
     if (command && !shift && isLetter('S'))
+    {
+        choosePresetFile(true);
         return true;
+    }
     if (mods.isAltDown() && !command && isLetter('F'))
-        return true; // no preset is selected until the browser holds results
+    {
+        toggleSelectedFavourite();
+        return true;
+    }
 
     const bool plain = !mods.isAnyModifierKeyDown();
     if (plain && code == juce::KeyPress::spaceKey)

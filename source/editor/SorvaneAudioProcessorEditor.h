@@ -99,6 +99,28 @@ public:
     void startAudioExportJob(const juce::File& file, bool dragMode);
     void cancelExportJob();
 
+    // Presets (EditorPresetCommands.cpp): browser, audition, recent list, files and edits.
+    void refreshPresetBrowser(bool selectCurrentProgram);
+    void chooseBrowserItem(int itemId);
+    void toggleSelectedFavourite();
+    void revertPresetExperiment();
+    void keepPresetExperiment();
+    void showRecentPresetsMenu();
+    void applyRecentPreset(const sorvane::PresetDescriptor& entry);
+    void choosePresetFile(bool save);
+    // What the save chooser does with the file the user picked; false after showing the warning.
+    bool savePresetToChosenFile(const juce::File& file, bool overwriteConfirmed);
+    bool loadPresetFile(const juce::File& file);
+    void showPresetActionDialog(int action);
+    // What the dialog does when applied; false with the reason as the status.
+    bool performPresetAction(int action, const juce::String& id, const juce::String& name,
+                             const juce::String& category, const juce::String& tags);
+    const sorvane::PresetDescriptor* getSelectedPreset() const;
+    const std::vector<sorvane::PresetDescriptor>& getPresetResults() const noexcept { return presetResults; }
+    sorvane::editor::PresetRowControls& getPresetControls() noexcept { return presets; }
+    sorvane::editor::LevelRowControls& getLevelControls() noexcept { return level; }
+    juce::AlertWindow* getPresetDialog() noexcept { return presetDialog.get(); }
+
     // SETUP / PERFORMANCE (EditorAdvisorCommands.cpp).
     void launchSetupAdvisor(bool askFirst);
     void showSetupAdvisorResult(const sorvane::SetupAdvisorReport& report);
@@ -239,6 +261,11 @@ private:
     bool startExternalDrag(const juce::String& path);
 
     void refreshPresetBrowserForFilter();
+    void wirePresetCommands();
+    void updatePresetSelectionControls();
+    void resyncAfterPreset();
+    void refreshPresetExperimentControls();
+    void refreshPresetTick();
 
     // Advisor (EditorAdvisorCommands.cpp).
     void wireAdvisorCommands();
@@ -294,6 +321,10 @@ private:
     int statusCountdown = 0;
     bool settingsFailureReported = false;
     int searchDebounceTicks = 0;
+    int catalogRefreshTicks = 0;
+    std::vector<sorvane::PresetDescriptor> presetResults;
+    std::unique_ptr<juce::FileChooser> presetChooser;
+    std::unique_ptr<juce::AlertWindow> presetDialog;
     int variantDisplay = -1;
     int tresselRevealTicks = 0;
     // The session refreshTresselControls last adopted into the shape, intensity, seed and INSTANT.

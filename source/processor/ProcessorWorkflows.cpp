@@ -314,6 +314,9 @@ void SorvaneAudioProcessor::setCurrentProgram(int index)
     state.removeProperty(tresselVariantName, nullptr);
 
     endTresselSession();
+    // Recorded before the variations are made, so their baseline is the sound exactly as it is left
+    // and the same row applied again gives the same variants.
+    rememberRecentPreset(index, {});
 
     if (!preset.variations.empty())
     {
@@ -324,8 +327,6 @@ void SorvaneAudioProcessor::setCurrentProgram(int index)
                                        sorvane::makeFactoryVariationFunction(preset, getParameters()));
         adoptTresselSession(session);
     }
-
-    // Recent-preset memory is recorded here once preset browsing keeps one.
 
     pushMutationHistory(captureParameterSnapshot());
 }

@@ -15,6 +15,8 @@ SorvaneAudioProcessor::SorvaneAudioProcessor()
     for (size_t i = 0; i < rawParameterValues.size(); ++i)
         rawParameterValues[i] = parameters.getRawParameterValue(parameterIds[i]);
 
+    presetCatalog = std::make_unique<sorvane::PresetCatalog>();
+
     // Undo can always return to the defaults.
     pushMutationHistory(captureParameterSnapshot());
 
@@ -115,14 +117,7 @@ void SorvaneAudioProcessor::getStateInformation(juce::MemoryBlock& destData)
 {
     destData.reset();
     auto state = captureParameterSnapshot();
-    // Only the source published now is recorded, never one a restored state merely named.
-    state.removeProperty("samplePath", nullptr);
-    state.removeProperty("sampleName", nullptr);
-    if (const auto sample = sources.getCurrentSample())
-    {
-        state.setProperty("samplePath", sample->path, nullptr);
-        state.setProperty("sampleName", sample->name, nullptr);
-    }
+    addSessionPropertiesForHost(state);
     if (const auto session = tresselSessionForHost(); session.isValid())
         state.appendChild(session, nullptr);
     if (auto xml = state.createXml())
@@ -141,8 +136,10 @@ void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
     if (!tree.isValid() || tree.getType() != sorvane::stateIds::stateType)
         return;
 
+    clearPresetExperiment();
     // A restore is not an edit: the project stays clean.
     suppressProjectDirty.store(true);
+    clearLoadedSample();
     currentProgram.store(juce::jlimit(0, sorvane::numFactoryPrograms - 1,
                                       (int)tree.getProperty(sorvane::stateIds::program, 0)));
     lockWord.store(
@@ -155,8 +152,7 @@ void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
     for (int i = state.getNumChildren(); --i >= 0;)
         if (state.getChild(i).hasType(sorvane::tresselTreeIds::sessionType))
             state.removeChild(i, nullptr);
-    sorvane::migrateWorkflowParameters(state);
-    sorvane::replaceParameterState(parameters, state);
+    restoreSessionPropertiesFromHost(state);
     restoreWorkflowsFromHost(sessionTree);
     projectDirty.store(false);
     suppressProjectDirty.store(false);

@@ -10,6 +10,7 @@
 #include "processor/PublishedMeters.h"
 #include "processor/SettingsReader.h"
 #include "processor/TransportTracker.h"
+#include "presets/PresetCatalog.h"
 #include "social/CreatorVideoIdentity.h"
 #include "social/SocialShare.h"
 #include "transport/SourceLibrary.h"
@@ -63,6 +64,27 @@ public:
     const juce::String getProgramName(int index) override;
     void changeProgramName(int, const juce::String&) override {}
     bool isPresetLevelLockEnabled() const;
+
+    // Presets (message thread): the catalog, browsing with audition and revert, and the recent list.
+    sorvane::PresetCatalog& getPresetCatalog() noexcept { return *presetCatalog; }
+    void refreshUserPresets(bool forceRescan) { presetCatalog->refreshUserPresets(forceRescan); }
+    std::vector<sorvane::PresetDescriptor> queryPresets(const juce::String& source, const juce::String& tag,
+                                                        bool favouritesOnly, const juce::String& search) const
+    {
+        return presetCatalog->query(source, tag, favouritesOnly, search);
+    }
+    bool applyBrowserPreset(const sorvane::PresetDescriptor& entry, juce::String& error);
+    bool setPresetFavourite(const juce::String& id, bool favourite);
+    void rememberRecentPreset(int program, const juce::File& file);
+    std::vector<sorvane::PresetDescriptor> getRecentPresets() const;
+    void setPresetLevelLock(bool enabled);
+    // Writes the current sound as a user preset; see sorvane::saveUserPreset.
+    bool saveUserPreset(const juce::File& file, bool replaceExisting, juce::String& error);
+    void beginPresetExperiment();
+    void clearPresetExperiment();
+    bool isPresetExperimentActive() const noexcept { return experimentBefore.isValid(); }
+    bool revertPresetExperiment();
+    bool keepPresetExperiment();
 
     void getStateInformation(juce::MemoryBlock& destData) override;
     void setStateInformation(const void* data, int sizeInBytes) override;
@@ -185,6 +207,8 @@ private:
     void adoptTresselSession(const sorvane::TresselSessionSnapshot& session);
     juce::ValueTree tresselSessionForHost() const;
     void restoreWorkflowsFromHost(const juce::ValueTree& sessionTree);
+    void addSessionPropertiesForHost(juce::ValueTree& state);
+    void restoreSessionPropertiesFromHost(const juce::ValueTree& state);
     void publishOutputMeters(const juce::AudioBuffer<float>& buffer) noexcept;
     void clearMeters() noexcept;
     double tempoCandidate() const noexcept;
@@ -210,6 +234,13 @@ private:
     juce::ValueTree tresselBase;
     std::vector<juce::ValueTree> tresselVariants;
     sorvane::TresselWorkflowController tresselController;
+
+    std::unique_ptr<sorvane::PresetCatalog> presetCatalog;
+    // The preset audition: the sound and workflows from before browsing; active while the tree is valid.
+    juce::ValueTree experimentBefore, experimentTresselBase;
+    std::vector<juce::ValueTree> experimentTresselVariants;
+    sorvane::TresselSessionSnapshot experimentTresselSession;
+    std::uint32_t experimentWorkflowSeed = 0;
 
     // Declared before the sources: a publication resets them, up to the library's last moment.
     mutable sorvane::ProcessedCapture capture;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 // Writes the target's seed inputs into an existing folder.
@@ -20,6 +21,16 @@ namespace sorvane::fuzz
 // exit(), and shutting JUCE down from a static destructor races its own singletons.
 inline void ensureJuce()
 {
+    // Processors scan the user's preset folder and write the preset index: never the real home's.
+    static const bool homeMoved = []
+    {
+        const auto home = juce::File::getSpecialLocation(juce::File::tempDirectory)
+                              .getChildFile("sorvane-fuzz-home-" + juce::String((int)::getpid()));
+        home.createDirectory();
+        ::setenv("HOME", home.getFullPathName().toRawUTF8(), 1);
+        return true;
+    }();
+    juce::ignoreUnused(homeMoved);
     static auto* juce = new juce::ScopedJuceInitialiser_GUI();
     juce::ignoreUnused(juce);
 }

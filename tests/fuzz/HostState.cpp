@@ -23,10 +23,22 @@ juce::String soundDigest(SorvaneAudioProcessor& processor)
     return sorvane::treeDigest(processor.captureParameterSnapshot());
 }
 
+// The session values stored beside the sound.
+juce::String sessionValues(SorvaneAudioProcessor& processor)
+{
+    auto& s = processor.getTransportState();
+    const auto identity = processor.getCreatorVideoIdentity();
+    return juce::String(s.rangeStart.load(), 17) + "|" + juce::String(s.rangeEnd.load(), 17) + "|" +
+           juce::String((int)s.looping.load()) + juce::String((int)s.zeroSnap.load()) + "|" +
+           juce::String(processor.socialAspect.load()) + juce::String(processor.socialDuration.load()) +
+           juce::String(processor.socialBackground.load()) + "|" + identity.artist + "|" +
+           juce::String((int)identity.effectedOnly);
+}
+
 // Everything a restore may touch.
 juce::String fingerprint(SorvaneAudioProcessor& processor)
 {
-    return soundDigest(processor) + "|" +
+    return soundDigest(processor) + "|" + sessionValues(processor) + "|" +
            sorvane::treeDigest(sorvane::tresselSessionToTree(processor.getTresselSession())) + "|" +
            juce::String((juce::int64)processor.lockWord.load()) + "|" +
            juce::String(processor.currentProgram.load()) + "|" +
@@ -52,6 +64,13 @@ const juce::MemoryBlock& startingState()
         processor->generateTressel(77u, 4, 40.0f, {}, false, false);
         processor->selectTresselVariant(3);
         processor->lockWord.store(0x30);
+        auto& s = processor->getTransportState();
+        s.rangeStart.store(0.125);
+        s.rangeEnd.store(0.75);
+        s.looping.store(false);
+        s.zeroSnap.store(true);
+        processor->setSocialVideoChoices(1, 2, 1);
+        processor->setCreatorVideoIdentity("Fuzz Artist", true);
         return stateOf(*processor);
     }();
     return blob;
@@ -93,12 +112,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(!processor->projectDirty.load(), "a restore left the project dirty");
     require(!sorvane::containsNonFiniteParameterValue(processor->captureParameterSnapshot()),
             "a non-finite value survived a restore");
+    {
+        auto& s = processor->getTransportState();
+        const double start = s.rangeStart.load(), end = s.rangeEnd.load();
+        require(std::isfinite(start) && std::isfinite(end) && start >= 0.0 && end <= 1.0 && start < end,
+                "a restore left an invalid source range");
+        for (const int choice : {processor->socialAspect.load(), processor->socialDuration.load(),
+                                 processor->socialBackground.load()})
+            require(choice >= 0 && choice <= 2, "a restore left a social choice out of range");
+    }
 
     // What was restored saves and reloads to the same sound and session.
     const auto saved = stateOf(*processor);
     auto reloaded = makeStandalone();
     reloaded->setStateInformation(saved.getData(), (int)saved.getSize());
     require(soundDigest(*reloaded) == soundDigest(*processor), "a save did not reload to the same sound");
+    require(sessionValues(*reloaded) == sessionValues(*processor),
+            "a save did not reload to the same range, social choices and video identity");
     require(sorvane::tresselSessionToTree(reloaded->getTresselSession())
                 .isEquivalentTo(sorvane::tresselSessionToTree(processor->getTresselSession())),
             "a save did not reload to the same session");

@@ -412,12 +412,6 @@ class StandaloneAppTests(AppTestCase):
         self.assertIs(values["processorReady"], False)
         self.assertIs(values["pass"], False)
 
-    def test_workflow_report_fails_clearly(self):
-        report = os.path.join(self.home, "workflow.json")
-        app = self.app("--release-workflow-report=" + report)
-        self.assert_exit(app, 1, 15)
-        self.assertIn("release workflow is not part of this build", app.stderr_text())
-        self.assertFalse(os.path.exists(report))
 
 class CommandLineTests(AppTestCase):
     def test_help_and_version_print_and_exit_without_a_display(self):

@@ -1,0 +1,194 @@
+#include "presets/PresetFileIo.h"
+
+#include "capture/DurableFile.h"
+#include "processor/SafeXml.h"
+#include "transport/RegularFile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace sorvane
+{
+namespace
+{
+constexpr int maxXmlDepth = 16;
+constexpr int maxAttributesPerElement = 256;
+
+// ValueTree::fromXml decodes "base64:" attributes into blocks of any size the text names; nothing a
+// preset holds is binary.
+bool hasOnlyPlainAttributes(const juce::XmlElement& element)
+{
+    const int count = element.getNumAttributes();
+    if (count > maxAttributesPerElement)
+        return false;
+    for (int i = 0; i < count; ++i)
+        if (element.getAttributeName(i).startsWith("base64:"))
+            return false;
+    for (const auto* child : element.getChildIterator())
+        if (!hasOnlyPlainAttributes(*child))
+            return false;
+    return true;
+}
+
+juce::File temporaryNameFor(const juce::File& target)
+{
+    static std::atomic<std::uint32_t> counter{0};
+    return target.getSiblingFile("." + target.getFileName() + ".partial-" + juce::String((int)::getpid()) +
+                                 "-" + juce::String::toHexString((int)counter.fetch_add(1)) + "-" +
+                                 juce::String::toHexString(juce::Time::getHighResolutionTicks()) + ".tmp");
+}
+
+bool writeAll(int fd, const char* bytes, std::size_t size)
+{
+    while (size > 0)
+    {
+        const auto n = ::write(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= (std::size_t)n;
+    }
+    return true;
+}
+} // namespace
+
+PresetReadResult readXmlTree(const juce::File& file, std::int64_t maxBytes, const juce::Identifier& rootType,
+                             juce::ValueTree& out)
+{
+    juce::String error;
+    const auto stream = openRegularFile(file, error);
+    if (stream == nullptr)
+        return PresetReadResult::missing;
+
+    const auto size = stream->getTotalLength();
+    if (size > maxBytes)
+        return PresetReadResult::tooLarge;
+
+    // One byte more than allowed, so a file that grew after the size check is still refused.
+    std::vector<char> bytes((std::size_t)juce::jmax<std::int64_t>(size, 0) + 1);
+    std::size_t total = 0;
+    while (total < bytes.size())
+    {
+        const int got = stream->read(bytes.data() + total, (int)(bytes.size() - total));
+        if (got <= 0)
+            break;
+        total += (std::size_t)got;
+    }
+    if ((std::int64_t)total > maxBytes)
+        return PresetReadResult::tooLarge;
+
+    std::unique_ptr<juce::XmlElement> xml;
+    if (total == 0 ||
+        !parseOutsideXml(bytes.data(), total, {(std::size_t)maxBytes, maxXmlDepth}, "not XML", xml, error) ||
+        !hasOnlyPlainAttributes(*xml))
+        return PresetReadResult::notXml;
+
+    auto tree = juce::ValueTree::fromXml(*xml);
+    if (!tree.isValid())
+        return PresetReadResult::notXml;
+    if (!tree.hasType(rootType))
+        return PresetReadResult::otherRoot;
+    out = tree;
+    return PresetReadResult::ok;
+}
+
+juce::String presetXmlText(const juce::ValueTree& tree)
+{
+    const auto xml = tree.createXml();
+    if (xml == nullptr)
+        return {};
+    // JUCE's default format already ends lines with CR LF. (String::replace copies the whole text per
+    // occurrence, which made a ten-thousand-entry index take minutes.)
+    return xml->toString();
+}
+
+bool writeFileAtomically(const juce::File& target, const juce::String& text, bool replace)
+{
+    if (target.getFullPathName().isEmpty() || target.isDirectory() || text.isEmpty())
+        return false;
+
+    auto temporary = temporaryNameFor(target);
+    const int fd =
+        ::open(temporary.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+
+    const bool written = writeAll(fd, text.toRawUTF8(), text.getNumBytesAsUTF8());
+    const bool closed = ::close(fd) == 0;
+    bool published = false;
+    if (written && closed)
+    {
+        if (replace)
+            published = replaceFileDurably(temporary, target);
+        else
+            published = syncFileToDisk(temporary) && moveWithoutReplacing(temporary, target) &&
+                        (syncFolderToDisk(target.getParentDirectory()) || true);
+    }
+    if (!published && temporary.existsAsFile())
+        temporary.deleteFile();
+    return published;
+}
+
+bool moveWithoutReplacing(const juce::File& from, const juce::File& to)
+{
+    const auto source = from.getFullPathName().toStdString();
+    const auto target = to.getFullPathName().toStdString();
+#if defined(RENAME_NOREPLACE)
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+#endif
+    // Without kernel support a hard link refuses an existing name just as well.
+    if (::link(source.c_str(), target.c_str()) != 0)
+        return false;
+    return ::unlink(source.c_str()) == 0;
+}
+
+juce::File moveIntoFolderKeepingName(const juce::File& file, const juce::File& folder)
+{
+    // Another writer may take the chosen name between the choice and the move: choose again.
+    for (int attempt = 0; attempt < 8; ++attempt)
+    {
+        const auto target =
+            folder.getNonexistentChildFile(file.getFileNameWithoutExtension(), file.getFileExtension(), true);
+        if (moveWithoutReplacing(file, target))
+        {
+            syncFolderToDisk(folder);
+            syncFolderToDisk(file.getParentDirectory());
+            return target;
+        }
+        if (!file.exists() || errno != EEXIST)
+            break;
+    }
+    return {};
+}
+
+bool isPresetTemporaryFile(const juce::File& file)
+{
+    const auto name = file.getFileName();
+    return name.startsWithChar('.') && name.contains(".partial-");
+}
+
+FileStamp statFile(const juce::File& file)
+{
+    FileStamp stamp;
+    struct stat info
+    {
+    };
+    if (::stat(file.getFullPathName().toRawUTF8(), &info) != 0 || !S_ISREG(info.st_mode))
+        return stamp;
+    stamp.regular = true;
+    stamp.size = (std::int64_t)info.st_size;
+    stamp.modifiedMilliseconds =
+        (std::int64_t)info.st_mtim.tv_sec * 1000 + (std::int64_t)info.st_mtim.tv_nsec / 1000000;
+    return stamp;
+}
+} // namespace sorvane
