@@ -1,11 +1,13 @@
-// Runs the processor directly and writes what the plug-in host test compares its hosted plug-ins
-// against: the description (parameters, programs, latency) as JSON and raw float renders.
+// Runs the processor directly and writes what the plug-in host tests compare their hosted plug-ins
+// against: the description (parameters, programs, latency) as JSON and raw float renders, or one
+// given input file processed for an outside host's render.
 
 #include "plugins/PluginRenderPlan.h"
 #include "processor/SorvaneAudioProcessor.h"
 
 #include <juce_events/juce_events.h>
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
 
@@ -33,6 +35,39 @@ void render(SorvaneAudioProcessor& p, const RenderCase& c, const juce::File& fil
             out.write(buffer.getReadPointer(ch), sizeof(float) * static_cast<size_t>(c.blockSize));
     }
     p.releaseResources();
+}
+
+// Planar stereo raw floats in and out, so a process test can hand over what it gave a real host; the
+// latency goes to stdout, since a host's render is delay-compensated and the processor's is not.
+int processFile(double rate, int block, const juce::File& in, const juce::File& outFile)
+{
+    juce::MemoryBlock data;
+    if (!in.loadFileAsData(data) || data.getSize() % (2 * sizeof(float)) != 0)
+        return 1;
+    const int length = int(data.getSize() / (2 * sizeof(float)));
+    const auto* input = static_cast<const float*>(data.getData());
+    SorvaneAudioProcessor p;
+    p.setPlayConfigDetails(2, 2, rate, block);
+    p.prepareToPlay(rate, block);
+    juce::AudioBuffer<float> output(2, length);
+    juce::AudioBuffer<float> buffer(2, block);
+    juce::MidiBuffer midi;
+    for (int start = 0; start < length; start += block)
+    {
+        const int n = std::min(block, length - start);
+        buffer.setSize(2, n, false, false, true);
+        for (int ch = 0; ch < 2; ++ch)
+            buffer.copyFrom(ch, 0, input + ch * length + start, n);
+        p.processBlock(buffer, midi);
+        for (int ch = 0; ch < 2; ++ch)
+            output.copyFrom(ch, start, buffer, ch, 0, n);
+    }
+    std::cout << p.getLatencySamples() << std::endl;
+    p.releaseResources();
+    juce::MemoryOutputStream planar;
+    for (int ch = 0; ch < 2; ++ch)
+        planar.write(output.getReadPointer(ch), sizeof(float) * size_t(length));
+    return outFile.replaceWithData(planar.getData(), planar.getDataSize()) ? 0 : 1;
 }
 
 juce::var describe()
@@ -84,13 +119,18 @@ juce::var describe()
 
 int main(int argc, char** argv)
 {
+    juce::ScopedJuceInitialiser_GUI juce;
+    const auto cwd = juce::File::getCurrentWorkingDirectory();
+    if (argc == 6 && juce::String(argv[1]) == "--process")
+        return processFile(juce::String(argv[2]).getDoubleValue(), juce::String(argv[3]).getIntValue(),
+                           cwd.getChildFile(argv[4]), cwd.getChildFile(argv[5]));
     if (argc != 2)
     {
-        std::cerr << "usage: " << argv[0] << " OUTPUT_FOLDER\n";
+        std::cerr << "usage: " << argv[0] << " OUTPUT_FOLDER\n"
+                  << "       " << argv[0] << " --process RATE BLOCK INPUT.f32 OUTPUT.f32\n";
         return 2;
     }
-    juce::ScopedJuceInitialiser_GUI juce;
-    const juce::File folder(juce::File::getCurrentWorkingDirectory().getChildFile(argv[1]));
+    const juce::File folder(cwd.getChildFile(argv[1]));
     folder.createDirectory();
     folder.getChildFile("reference.json").replaceWithText(juce::JSON::toString(describe()));
 
