@@ -305,42 +305,54 @@ TEST_P(PluginHostParameters, RestoresItsStateIntoASecondInstance)
                          renderHosted(*first.instance, {48000.0, 512, false})));
 }
 
-// Through the hosted instance, the LV2's process call neither allocates nor waits, with every
-// parameter moving as it plays.
+// Through the hosted instance, the LV2's process call neither allocates nor waits. The locks it takes
+// are JUCE 7.0.5's, found by their call sites: the LV2 wrapper's run() holds the processor's callback
+// lock around every process call (only suspendProcessing() takes it elsewhere, and nothing here calls
+// that), and a parameter change arriving in run() notifies under the parameter's listener lock and the
+// value-tree state's listener lock. Any lock of the product's own would push the counts past these.
 TEST(PluginHostRealtime, HostedLv2ProcessCallNeverAllocatesOrWaits)
 {
     ASSERT_TRUE(reference().isObject());
-    for (auto block : {32, 512, 2048})
+    struct Case
     {
-        SCOPED_TRACE(block);
-        auto loaded = load({"LV2", lv2Uri}, 48000.0, block);
-        ASSERT_NE(loaded.instance, nullptr);
-        auto& p = *loaded.instance;
-        p.setPlayConfigDetails(2, 2, 48000.0, block);
-        p.prepareToPlay(48000.0, block);
-        const auto params = productParameters(p);
-        juce::AudioBuffer<float> buffer(2, block);
-        juce::MidiBuffer midi;
-        fillInput(buffer, 0, 48000.0);
-        p.processBlock(buffer, midi);
-        sorvane::realtime::resetCounts();
-        for (int i = 0; i < 200; ++i)
+        const char* what;
+        bool automate;
+        long minLocksPerBlock, maxLocksPerBlock;
+    };
+    constexpr int blocks = 200;
+    for (const auto& c : {Case{"steady", false, 1, 1}, Case{"every block moves a parameter", true, 1, 3}})
+        for (auto block : {32, 512, 2048})
         {
-            // The host's own side of a parameter change is not the plug-in's process call.
-            params[automatedParameter(i, params.size())]->setValue(automatedValue(i));
-            fillInput(buffer, i * block, 48000.0);
-            sorvane::realtime::Watch watch;
+            SCOPED_TRACE(juce::String(c.what) + ", block " + juce::String(block));
+            auto loaded = load({"LV2", lv2Uri}, 48000.0, block);
+            ASSERT_NE(loaded.instance, nullptr);
+            auto& p = *loaded.instance;
+            p.setPlayConfigDetails(2, 2, 48000.0, block);
+            p.prepareToPlay(48000.0, block);
+            const auto params = productParameters(p);
+            ASSERT_EQ(params.size(), numProductParameters);
+            juce::AudioBuffer<float> buffer(2, block);
+            juce::MidiBuffer midi;
+            fillInput(buffer, 0, 48000.0);
             p.processBlock(buffer, midi);
+            sorvane::realtime::resetCounts();
+            for (int i = 0; i < blocks; ++i)
+            {
+                // The host's own side of a parameter change is not the plug-in's process call.
+                if (c.automate)
+                    params[automatedParameter(i, params.size())]->setValue(automatedValue(i));
+                fillInput(buffer, i * block, 48000.0);
+                sorvane::realtime::Watch watch;
+                p.processBlock(buffer, midi);
+            }
+            using namespace sorvane::realtime;
+            for (int e = 0; e < numEvents; ++e)
+                if (e != mutexLock)
+                    EXPECT_EQ(count(static_cast<Event>(e)), 0) << eventNames[static_cast<size_t>(e)];
+            EXPECT_GE(count(mutexLock), c.minLocksPerBlock * blocks);
+            EXPECT_LE(count(mutexLock), c.maxLocksPerBlock * blocks);
+            p.releaseResources();
         }
-        // pthread_mutex_lock is called on every block, from a source not yet found (the hosting
-        // side or the wrapper); everything else must stay at zero.
-        for (int e = 0; e < sorvane::realtime::numEvents; ++e)
-            if (e != sorvane::realtime::mutexLock)
-                EXPECT_EQ(sorvane::realtime::count(static_cast<sorvane::realtime::Event>(e)), 0)
-                    << sorvane::realtime::eventNames[static_cast<size_t>(e)]
-                    << sorvane::realtime::eventNames[static_cast<size_t>(e)];
-        p.releaseResources();
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Vst3, PluginHostParameters, ::testing::Values(Format{"VST3", SORVANE_VST3_BUNDLE}),
