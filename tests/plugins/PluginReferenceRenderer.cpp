@@ -99,21 +99,31 @@ juce::var describe()
     }
     root->setProperty("parameters", parameters);
 
+    return juce::var(root);
+}
+
+// One processor through every program in the order the host test selects them, rendering after each:
+// what a program leaves behind carries into the next, in both runs alike.
+juce::var renderPrograms(const juce::File& folder)
+{
+    SorvaneAudioProcessor p;
     juce::Array<juce::var> programs;
-    for (int i = 0; i < p.getNumPrograms(); ++i)
+    for (int step = 0; step < p.getNumPrograms(); ++step)
     {
-        SorvaneAudioProcessor q;
-        q.setCurrentProgram(i);
+        const int index = programSelectedAt(step, p.getNumPrograms());
+        p.setCurrentProgram(index);
         auto* o = new juce::DynamicObject();
-        o->setProperty("name", q.getProgramName(i));
+        o->setProperty("index", index);
+        o->setProperty("name", p.getProgramName(index));
         juce::Array<juce::var> values;
-        for (auto* param : q.getParameters())
+        for (auto* param : p.getParameters())
             values.add(param->getValue());
         o->setProperty("values", values);
         programs.add(juce::var(o));
+        render(p, {programSampleRate, programBlockSize, false},
+               folder.getChildFile("program_" + juce::String(index) + ".f32"));
     }
-    root->setProperty("programs", programs);
-    return juce::var(root);
+    return programs;
 }
 } // namespace
 
@@ -132,7 +142,9 @@ int main(int argc, char** argv)
     }
     const juce::File folder(cwd.getChildFile(argv[1]));
     folder.createDirectory();
-    folder.getChildFile("reference.json").replaceWithText(juce::JSON::toString(describe()));
+    auto description = describe();
+    description.getDynamicObject()->setProperty("programs", renderPrograms(folder));
+    folder.getChildFile("reference.json").replaceWithText(juce::JSON::toString(description));
 
     for (auto rate : sampleRates)
         for (auto block : blockSizes)

@@ -53,6 +53,15 @@ inline float automatedValue(int block)
     return static_cast<float>(v - std::floor(v));
 }
 
+// Programs are selected 1, 2, ... and 0 last: selecting the program already current is no change for
+// the VST3 wrapper, and a fresh instance starts at program 0.
+inline int programSelectedAt(int step, int numPrograms)
+{
+    return (step + 1) % numPrograms;
+}
+inline constexpr double programSampleRate = 48000.0;
+inline constexpr int programBlockSize = 512;
+
 // Parameter values for the state round trip: away from every default.
 inline float stateValue(int index)
 {
