@@ -144,6 +144,11 @@ std::vector<float> readRender(const juce::String& name)
     return ::testing::AssertionSuccess();
 }
 
+void PrintTo(const Format& f, std::ostream* os)
+{
+    *os << f.name;
+}
+
 class PluginHost : public ::testing::TestWithParam<Format>
 {
 protected:
@@ -187,6 +192,24 @@ TEST_P(PluginHostParameters, DescribesItselfAsTheProcessorDoes)
         EXPECT_NEAR(params[i]->getValue(), float(r["default"]), 1.0e-6f);
         EXPECT_TRUE(params[i]->isAutomatable());
     }
+}
+
+// Through JUCE's LV2 hosting the names, maker and buses are the processor's; values are mapped linearly
+// by that hosting, so they are compared on the VST3 only.
+TEST(PluginHostLv2, NamesEveryParameterAndBusAsTheProcessorDoes)
+{
+    ASSERT_TRUE(reference().isObject());
+    auto loaded = load({"LV2", lv2Uri}, 48000.0, 512);
+    ASSERT_NE(loaded.instance, nullptr);
+    auto& p = *loaded.instance;
+    EXPECT_EQ(p.getPluginDescription().name, reference()["name"].toString());
+    EXPECT_EQ(p.getPluginDescription().manufacturerName, "Kavix");
+    EXPECT_EQ(p.getTotalNumInputChannels(), 2);
+    EXPECT_EQ(p.getTotalNumOutputChannels(), 2);
+    const auto params = productParameters(p);
+    ASSERT_EQ(params.size(), numProductParameters);
+    for (auto* param : params)
+        EXPECT_TRUE(param->isAutomatable()) << param->getName(100);
 }
 
 TEST_P(PluginHostParameters, AcceptsStereoAndMonoToMonoOnly)
@@ -285,7 +308,7 @@ TEST_P(PluginHostParameters, FollowsHostAutomationOfEveryParameter)
     EXPECT_TRUE(sameBits(hosted, readRender("automation.f32")));
 }
 
-TEST_P(PluginHostParameters, RestoresItsStateIntoASecondInstance)
+TEST_P(PluginHost, RestoresItsStateIntoASecondInstance)
 {
     auto first = load(GetParam(), 48000.0, 512);
     auto second = load(GetParam(), 48000.0, 512);
@@ -294,6 +317,9 @@ TEST_P(PluginHostParameters, RestoresItsStateIntoASecondInstance)
     const auto firstParams = productParameters(*first.instance);
     for (int i = 0; i < numProductParameters; ++i)
         firstParams[i]->setValueNotifyingHost(stateValue(i));
+    // An LV2 host delivers parameter changes with the next run, so the values reach the plug-in (and
+    // its saved state) once it has played.
+    renderHosted(*first.instance, {48000.0, 512, false});
     juce::MemoryBlock state;
     first.instance->getStateInformation(state);
     ASSERT_GT(state.getSize(), 0u);
