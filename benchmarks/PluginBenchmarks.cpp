@@ -1,6 +1,7 @@
 // The built LV2 and VST3 plug-ins through JUCE's hosting, block by block, with the same input as
-// BM_ProcessorDirect; the difference is the wrapper's per-block cost. The allocation counter shows
-// what the wrapper allocates on the audio thread per block.
+// BM_ProcessorDirect; the difference is the wrapper's per-block cost. The allocation and lock counters
+// show what the process call (JUCE's hosting side included) does on the audio thread per block.
+// BM_LoadPlugin is what a host waits for: reading the bundle and making an instance.
 
 #include "RealtimeInterposers.h"
 #include "plugins/PluginRenderPlan.h"
@@ -8,6 +9,8 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <benchmark/benchmark.h>
+
+#include <chrono>
 
 namespace
 {
@@ -50,14 +53,14 @@ void BM_HostedPlugin(benchmark::State& state)
     p->processBlock(buffer, midi);
 
     sorvane::realtime::resetCounts();
+    for (auto _ : state)
     {
-        sorvane::realtime::Watch watch;
-        for (auto _ : state)
+        buffer.makeCopyOf(input, true);
         {
-            buffer.makeCopyOf(input, true);
+            sorvane::realtime::Watch watch;
             p->processBlock(buffer, midi);
-            benchmark::DoNotOptimize(buffer.getReadPointer(0)[0]);
         }
+        benchmark::DoNotOptimize(buffer.getReadPointer(0)[0]);
     }
     using sorvane::realtime::count;
     const auto blocks = static_cast<double>(state.iterations());
@@ -71,6 +74,26 @@ void BM_HostedPlugin(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * block);
     p->releaseResources();
 }
+
+void BM_LoadPlugin(benchmark::State& state)
+{
+    static juce::ScopedJuceInitialiser_GUI juce;
+    // Timed by hand so the instance's teardown is left out.
+    for (auto _ : state)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        auto p = load(static_cast<int>(state.range(0)), 512);
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        if (p == nullptr)
+        {
+            state.SkipWithError("the plug-in did not load");
+            return;
+        }
+        benchmark::DoNotOptimize(p.get());
+    }
+}
 } // namespace
 
+BENCHMARK(BM_LoadPlugin)->Arg(0)->Arg(1)->ArgName("vst3")->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HostedPlugin)->ArgsProduct({{0, 1}, {64, 512}})->ArgNames({"vst3", "block"});
