@@ -28,7 +28,18 @@ void render(SorvaneAudioProcessor& p, const RenderCase& c, const juce::File& fil
     for (int block = 0; block * c.blockSize < renderSamples; ++block)
     {
         if (c.automate)
-            params[automatedParameter(block, params.size())]->setValueNotifyingHost(automatedValue(block));
+        {
+            auto* param = params[automatedParameter(block, params.size())];
+            float value = automatedValue(block);
+            if (c.linearHostRanges)
+                if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*>(param))
+                {
+                    const auto& range = ranged->getNormalisableRange();
+                    value = ranged->convertTo0to1(
+                        juce::NormalisableRange<float>(range.start, range.end).convertFrom0to1(value));
+                }
+            param->setValueNotifyingHost(value);
+        }
         fillInput(buffer, block * c.blockSize, c.sampleRate);
         p.processBlock(buffer, midi);
         for (int ch = 0; ch < 2; ++ch)
@@ -156,5 +167,8 @@ int main(int argc, char** argv)
         }
     SorvaneAudioProcessor p;
     render(p, {automationSampleRate, automationBlockSize, true}, folder.getChildFile("automation.f32"));
+    SorvaneAudioProcessor lv2;
+    render(lv2, {automationSampleRate, automationBlockSize, true, true},
+           folder.getChildFile("automation_lv2.f32"));
     return 0;
 }

@@ -16,6 +16,9 @@ struct RenderCase
     double sampleRate;
     int blockSize;
     bool automate;
+    // JUCE 7.0.5's LV2 hosting maps a host value linearly between the port's bounds; the direct run
+    // then receives the plain value that mapping gives, as the LV2 plug-in does.
+    bool linearHostRanges = false;
 };
 
 inline constexpr std::array<double, 3> sampleRates{44100.0, 48000.0, 96000.0};
