@@ -2,7 +2,9 @@
 // run directly (written by the reference renderer).
 
 #include "plugins/PluginRenderPlan.h"
+#if SORVANE_COUNTS_REALTIME_EVENTS
 #include "RealtimeInterposers.h"
+#endif
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
@@ -347,6 +349,7 @@ TEST_P(PluginHost, RestoresItsStateIntoASecondInstance)
                          renderHosted(*first.instance, {48000.0, 512, false})));
 }
 
+#if SORVANE_COUNTS_REALTIME_EVENTS
 // Through the hosted instance, the LV2's process call neither allocates nor waits. The locks it takes
 // are JUCE 7.0.5's, found by their call sites: the LV2 wrapper's run() holds the processor's callback
 // lock around every process call (only suspendProcessing() takes it elsewhere, and nothing here calls
@@ -400,6 +403,7 @@ TEST(PluginHostRealtime, HostedLv2ProcessCallNeverAllocatesOrWaits)
             p.releaseResources();
         }
 }
+#endif
 
 INSTANTIATE_TEST_SUITE_P(Vst3, PluginHostParameters, ::testing::Values(Format{"VST3", SORVANE_VST3_BUNDLE}),
                          [](const ::testing::TestParamInfo<Format>& i) { return std::string(i.param.name); });
