@@ -11,9 +11,31 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdlib>
 
 namespace
 {
+// No X server (JUCE falls back to ":0.0" without DISPLAY) and a home of its own: the plug-ins scan
+// and index the user's presets.
+struct Environment
+{
+    Environment()
+    {
+        if (std::getenv("DISPLAY") == nullptr)
+            ::setenv("DISPLAY", ":-1", 1);
+        home.createDirectory();
+        ::setenv("HOME", home.getFullPathName().toRawUTF8(), 1);
+    }
+    ~Environment() { home.deleteRecursively(); }
+    juce::File home = juce::File::createTempFile("sorvane-plugin-benchmark-home");
+    juce::ScopedJuceInitialiser_GUI juce;
+};
+
+void prepareEnvironment()
+{
+    static Environment environment;
+}
+
 std::unique_ptr<juce::AudioPluginInstance> load(int format, int block)
 {
     std::unique_ptr<juce::AudioPluginFormat> f;
@@ -36,7 +58,7 @@ std::unique_ptr<juce::AudioPluginInstance> load(int format, int block)
 
 void BM_HostedPlugin(benchmark::State& state)
 {
-    static juce::ScopedJuceInitialiser_GUI juce;
+    prepareEnvironment();
     const int block = static_cast<int>(state.range(1));
     auto p = load(static_cast<int>(state.range(0)), block);
     if (p == nullptr)
@@ -77,7 +99,7 @@ void BM_HostedPlugin(benchmark::State& state)
 
 void BM_LoadPlugin(benchmark::State& state)
 {
-    static juce::ScopedJuceInitialiser_GUI juce;
+    prepareEnvironment();
     // Timed by hand so the instance's teardown is left out.
     for (auto _ : state)
     {

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -415,10 +416,24 @@ INSTANTIATE_TEST_SUITE_P(Formats, PluginHost,
 
 int main(int argc, char** argv)
 {
-    juce::ScopedJuceInitialiser_GUI juce;
-    ::testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
+    // Without DISPLAY, JUCE (here and in each plug-in) falls back to ":0.0" and would tie the tests to
+    // whatever X server runs there.
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == 0)
+        ::setenv("DISPLAY", ":-1", 1);
+    // The plug-ins and the reference renderer scan and index the user's presets: never the real ones.
+    const auto home = juce::File::createTempFile("sorvane-plugin-home");
+    home.createDirectory();
+    ::setenv("HOME", home.getFullPathName().toRawUTF8(), 1);
+
+    int result = 1;
+    {
+        juce::ScopedJuceInitialiser_GUI juce;
+        ::testing::InitGoogleTest(&argc, argv);
+        result = RUN_ALL_TESTS();
+    }
     if (renderedFolder != juce::File())
         renderedFolder.deleteRecursively();
+    home.deleteRecursively();
     return result;
 }
