@@ -2,6 +2,7 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <cstdlib>
 #include <iostream>
 
 int main(int argc, char** argv)
@@ -11,6 +12,10 @@ int main(int argc, char** argv)
         std::cerr << "usage: " << argv[0] << " ICON.svg OUTPUT_FOLDER SIZE...\n";
         return 2;
     }
+    // Without DISPLAY, JUCE falls back to ":0.0": drawing needs no X server, so name none.
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == 0)
+        ::setenv("DISPLAY", ":-1", 1);
     juce::ScopedJuceInitialiser_GUI juce;
     const auto cwd = juce::File::getCurrentWorkingDirectory();
     auto svg = juce::XmlDocument::parse(cwd.getChildFile(argv[1]));
