@@ -152,10 +152,11 @@ close_session()
 """
 
 
-# Two sessions runs: the first makes a track whose playlist holds one stereo region (an empty bounce, so
-# Ardour writes the source files and session entries itself; the test then puts the generated signal
-# into those files), the second inserts each plug-in first on the track and bounces the region
-# through it, up to and including the plug-in: no fader or panner between it and the file.
+# Two runs of the session tool. Ardour 7.3's headless Lua has no file import (Editor:do_import needs the
+# GUI), so the first run makes a track whose playlist holds one stereo region from an empty bounce:
+# Ardour writes the source files and session entries itself, and the test then puts the generated
+# signal into those files. The second run inserts each plug-in first on the track and bounces the
+# region through it, up to and including the plug-in: no fader or panner between it and the file.
 ARDOUR_CREATE_SCRIPT = """
 AudioEngine:set_backend("None (Dummy)", "", "")
 local s = create_session(SESSION, "render", RATE)
