@@ -22,7 +22,7 @@ mkdir -p "$reports"
 export ASAN_SYMBOLIZER_PATH=/usr/bin/llvm-symbolizer
 export ASAN_OPTIONS="log_path=$reports/asan:detect_leaks=1:abort_on_error=0"
 export UBSAN_OPTIONS="log_path=$reports/ubsan:print_stacktrace=1:halt_on_error=1:suppressions=$SORVANE_ROOT/tests/fuzz/ubsan.supp"
-export LSAN_OPTIONS="suppressions=$SORVANE_ROOT/tests/lsan.supp"
+export LSAN_OPTIONS="suppressions=$SORVANE_ROOT/tests/lsan.supp:print_suppressions=0"
 # The sanitized suite runs slower; give each test room.
 status=0
 ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" --timeout 900 || status=$?

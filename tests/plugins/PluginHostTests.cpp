@@ -1,0 +1,439 @@
+// Loads the built LV2 and VST3 bundles through JUCE's own hosting and holds them to the processor
+// run directly (written by the reference renderer).
+
+#include "plugins/PluginRenderPlan.h"
+#if SORVANE_COUNTS_REALTIME_EVENTS
+#include "RealtimeInterposers.h"
+#endif
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
+
+using namespace sorvane::plugintest;
+
+namespace
+{
+constexpr int numProductParameters = 34;
+
+juce::File renderedFolder; // removed when the tests end
+
+juce::File referenceFolder()
+{
+    static const juce::File folder = []
+    {
+        auto f = juce::File::createTempFile("sorvane-plugin-reference");
+        renderedFolder = f;
+        juce::ChildProcess renderer;
+        const bool started =
+            renderer.start(juce::StringArray{SORVANE_REFERENCE_RENDERER, f.getFullPathName()});
+        if (!started || !renderer.waitForProcessToFinish(120000) || renderer.getExitCode() != 0)
+            return juce::File();
+        return f;
+    }();
+    return folder;
+}
+
+const juce::var& reference()
+{
+    static const juce::var json = juce::JSON::parse(referenceFolder().getChildFile("reference.json"));
+    return json;
+}
+
+struct Format
+{
+    const char* name;
+    const char* identifier;
+};
+
+constexpr const char* lv2Uri = "https://kavix.audio/plugins/sorvane";
+
+std::unique_ptr<juce::AudioPluginFormat> makeFormat(const juce::String& name)
+{
+    if (name == "LV2")
+        return std::make_unique<juce::LV2PluginFormat>();
+    return std::make_unique<juce::VST3PluginFormat>();
+}
+
+struct Loaded
+{
+    std::unique_ptr<juce::AudioPluginInstance> instance;
+    double scanMs = 0;
+    double instantiateMs = 0;
+};
+
+Loaded load(const Format& f, double rate, int block)
+{
+    auto format = makeFormat(f.name);
+    Loaded result;
+    const auto t0 = juce::Time::getMillisecondCounterHiRes();
+    juce::OwnedArray<juce::PluginDescription> types;
+    // JUCE's LV2 hosting knows plug-ins by URI once it has read their folder: only the build's.
+    if (juce::String(f.name) == "LV2")
+        format->searchPathsForPlugins(
+            juce::FileSearchPath(juce::File(SORVANE_LV2_BUNDLE).getParentDirectory().getFullPathName()), true,
+            false);
+    format->findAllTypesForFile(types, f.identifier);
+    const auto t1 = juce::Time::getMillisecondCounterHiRes();
+    if (types.size() != 1)
+        return result;
+    juce::String error;
+    result.instance = format->createInstanceFromDescription(*types[0], rate, block, error);
+    const auto t2 = juce::Time::getMillisecondCounterHiRes();
+    result.scanMs = t1 - t0;
+    result.instantiateMs = t2 - t1;
+    return result;
+}
+
+// In the processor's order, found by name: the wrappers add a bypass (and VST3 a program) parameter and
+// JUCE's LV2 hosting lists parameters in an order of its own.
+juce::Array<juce::AudioProcessorParameter*> productParameters(juce::AudioPluginInstance& p)
+{
+    juce::Array<juce::AudioProcessorParameter*> result;
+    for (const auto& r : *reference()["parameters"].getArray())
+        for (auto* param : p.getParameters())
+            if (param->getName(100) == r["name"].toString())
+            {
+                result.add(param);
+                break;
+            }
+    return result;
+}
+
+std::vector<float> renderHosted(juce::AudioPluginInstance& p, const RenderCase& c)
+{
+    p.setPlayConfigDetails(2, 2, c.sampleRate, c.blockSize);
+    p.prepareToPlay(c.sampleRate, c.blockSize);
+    const auto params = productParameters(p);
+    juce::AudioBuffer<float> buffer(2, c.blockSize);
+    juce::MidiBuffer midi;
+    std::vector<float> out;
+    for (int block = 0; block * c.blockSize < renderSamples; ++block)
+    {
+        if (c.automate)
+            params[automatedParameter(block, params.size())]->setValueNotifyingHost(automatedValue(block));
+        fillInput(buffer, block * c.blockSize, c.sampleRate);
+        midi.clear();
+        p.processBlock(buffer, midi);
+        for (int ch = 0; ch < 2; ++ch)
+            out.insert(out.end(), buffer.getReadPointer(ch), buffer.getReadPointer(ch) + c.blockSize);
+    }
+    p.releaseResources();
+    return out;
+}
+
+std::vector<float> readRender(const juce::String& name)
+{
+    juce::MemoryBlock data;
+    referenceFolder().getChildFile(name).loadFileAsData(data);
+    std::vector<float> out(data.getSize() / sizeof(float));
+    std::memcpy(out.data(), data.getData(), out.size() * sizeof(float));
+    return out;
+}
+
+// Bit for bit: the first differing sample is reported.
+::testing::AssertionResult sameBits(const std::vector<float>& a, const std::vector<float>& b)
+{
+    if (a.size() != b.size())
+        return ::testing::AssertionFailure() << "lengths " << a.size() << " and " << b.size();
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::memcmp(&a[i], &b[i], sizeof(float)) != 0)
+            return ::testing::AssertionFailure() << "sample " << i << ": " << a[i] << " vs " << b[i];
+    return ::testing::AssertionSuccess();
+}
+
+void PrintTo(const Format& f, std::ostream* os)
+{
+    *os << f.name;
+}
+
+class PluginHost : public ::testing::TestWithParam<Format>
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(reference().isObject()) << "the reference renderer failed"; }
+};
+
+// JUCE 7.0.5's LV2 hosting maps LV2 parameters linearly between their plain bounds (not through the
+// processor's skewed ranges), lists parameters and presets in an order of its own and does not change
+// bus layouts, so these run on the VST3 only; the LV2 has its own versions below where that hosting
+// allows a comparison.
+class PluginHostParameters : public PluginHost
+{
+};
+
+TEST_P(PluginHostParameters, DescribesItselfAsTheProcessorDoes)
+{
+    auto loaded = load(GetParam(), 48000.0, 512);
+    ASSERT_NE(loaded.instance, nullptr);
+    auto& p = *loaded.instance;
+    const auto desc = p.getPluginDescription();
+    EXPECT_EQ(desc.name, reference()["name"].toString());
+    EXPECT_EQ(desc.manufacturerName, "Kavix");
+    // LV2 has no version string for JUCE's hosting to read.
+    if (juce::String(GetParam().name) == "VST3")
+    {
+        EXPECT_EQ(desc.version, reference()["version"].toString());
+    }
+    EXPECT_FALSE(desc.isInstrument);
+    EXPECT_EQ(p.getTotalNumInputChannels(), 2);
+    EXPECT_EQ(p.getTotalNumOutputChannels(), 2);
+
+    const auto* refParams = reference()["parameters"].getArray();
+    ASSERT_EQ(refParams->size(), numProductParameters);
+    const auto params = productParameters(p);
+    ASSERT_EQ(params.size(), numProductParameters);
+    for (int i = 0; i < numProductParameters; ++i)
+    {
+        const auto& r = refParams->getReference(i);
+        SCOPED_TRACE(r["name"].toString());
+        EXPECT_EQ(params[i]->getName(100), r["name"].toString());
+        EXPECT_NEAR(params[i]->getDefaultValue(), float(r["default"]), 1.0e-6f);
+        EXPECT_NEAR(params[i]->getValue(), float(r["default"]), 1.0e-6f);
+        EXPECT_TRUE(params[i]->isAutomatable());
+    }
+}
+
+// Through JUCE's LV2 hosting the names, maker and buses are the processor's; values are mapped linearly
+// by that hosting, so they are compared on the VST3 only.
+TEST(PluginHostLv2, NamesEveryParameterAndBusAsTheProcessorDoes)
+{
+    ASSERT_TRUE(reference().isObject());
+    auto loaded = load({"LV2", lv2Uri}, 48000.0, 512);
+    ASSERT_NE(loaded.instance, nullptr);
+    auto& p = *loaded.instance;
+    EXPECT_EQ(p.getPluginDescription().name, reference()["name"].toString());
+    EXPECT_EQ(p.getPluginDescription().manufacturerName, "Kavix");
+    EXPECT_EQ(p.getTotalNumInputChannels(), 2);
+    EXPECT_EQ(p.getTotalNumOutputChannels(), 2);
+    const auto params = productParameters(p);
+    ASSERT_EQ(params.size(), numProductParameters);
+    for (auto* param : params)
+        EXPECT_TRUE(param->isAutomatable()) << param->getName(100);
+}
+
+TEST(PluginHostLv2, FollowsHostAutomationOfEveryParameter)
+{
+    ASSERT_TRUE(reference().isObject());
+    auto loaded = load({"LV2", lv2Uri}, automationSampleRate, automationBlockSize);
+    ASSERT_NE(loaded.instance, nullptr);
+    const auto hosted =
+        renderHosted(*loaded.instance, {automationSampleRate, automationBlockSize, true, true});
+    EXPECT_TRUE(sameBits(hosted, readRender("automation_lv2.f32")));
+    // The host's moves really changed the sound.
+    EXPECT_FALSE(sameBits(hosted, readRender("render_" + juce::String(int(automationSampleRate)) + "_" +
+                                             juce::String(automationBlockSize) + ".f32")));
+}
+
+TEST_P(PluginHostParameters, AcceptsStereoAndMonoToMonoOnly)
+{
+    auto loaded = load(GetParam(), 48000.0, 512);
+    ASSERT_NE(loaded.instance, nullptr);
+    auto& p = *loaded.instance;
+    using Set = juce::AudioChannelSet;
+    struct Row
+    {
+        Set in, out;
+        bool ok;
+    };
+    for (const auto& row : {Row{Set::mono(), Set::mono(), true}, Row{Set::stereo(), Set::stereo(), true},
+                            Row{Set::mono(), Set::stereo(), false}, Row{Set::stereo(), Set::mono(), false}})
+    {
+        juce::AudioProcessor::BusesLayout layout;
+        layout.inputBuses.add(row.in);
+        layout.outputBuses.add(row.out);
+        EXPECT_EQ(p.checkBusesLayoutSupported(layout), row.ok) << row.in.size() << " to " << row.out.size();
+    }
+}
+
+TEST_P(PluginHost, ReportsTheProcessorsLatency)
+{
+    const auto* latency = reference()["latency"].getArray();
+    for (size_t i = 0; i < sampleRates.size(); ++i)
+    {
+        auto loaded = load(GetParam(), sampleRates[i], 512);
+        ASSERT_NE(loaded.instance, nullptr);
+        std::cout << GetParam().name << " load: scan " << loaded.scanMs << " ms, instantiate "
+                  << loaded.instantiateMs << " ms" << std::endl;
+        loaded.instance->prepareToPlay(sampleRates[i], 512);
+        EXPECT_EQ(loaded.instance->getLatencySamples(), int(latency->getReference(int(i)))) << sampleRates[i];
+        loaded.instance->releaseResources();
+    }
+}
+
+// The host selects each factory program and hears it bit for bit as the processor does. JUCE 7.0.5's
+// VST3 hosting does not show the values a plug-in reports back (its output parameter changes go to the
+// plug-in's controller, not to the hosted parameters), so the values are read where a host recalls
+// them: the state saved after the change, restored into a second instance.
+TEST_P(PluginHostParameters, OffersTheFactoryPresetsAsPrograms)
+{
+    auto loaded = load(GetParam(), programSampleRate, programBlockSize);
+    auto mirror = load(GetParam(), programSampleRate, programBlockSize);
+    ASSERT_NE(loaded.instance, nullptr);
+    ASSERT_NE(mirror.instance, nullptr);
+    auto& p = *loaded.instance;
+    const auto* programs = reference()["programs"].getArray();
+    ASSERT_EQ(p.getNumPrograms(), programs->size());
+    ASSERT_EQ(programs->size(), 37);
+    const auto mirrorParams = productParameters(*mirror.instance);
+    ASSERT_EQ(mirrorParams.size(), numProductParameters);
+    for (int step = 0; step < programs->size(); ++step)
+    {
+        const auto& r = programs->getReference(step);
+        const int index = r["index"];
+        SCOPED_TRACE(r["name"].toString());
+        ASSERT_EQ(index, programSelectedAt(step, programs->size()));
+        EXPECT_EQ(p.getProgramName(index), r["name"].toString());
+        p.setCurrentProgram(index);
+        EXPECT_EQ(p.getCurrentProgram(), index);
+        EXPECT_TRUE(sameBits(renderHosted(p, {programSampleRate, programBlockSize, false}),
+                             readRender("program_" + juce::String(index) + ".f32")));
+
+        juce::MemoryBlock state;
+        p.getStateInformation(state);
+        mirror.instance->setStateInformation(state.getData(), int(state.getSize()));
+        const auto* values = r["values"].getArray();
+        for (int k = 0; k < numProductParameters; ++k)
+            EXPECT_NEAR(mirrorParams[k]->getValue(), float(values->getReference(k)), 1.0e-6f)
+                << mirrorParams[k]->getName(100);
+    }
+}
+
+TEST_P(PluginHost, ProcessesBitForBitLikeTheProcessorAtEveryRateAndBlockSize)
+{
+    for (auto rate : sampleRates)
+        for (auto block : blockSizes)
+        {
+            SCOPED_TRACE(juce::String(rate) + " Hz, block " + juce::String(block));
+            auto loaded = load(GetParam(), rate, block);
+            ASSERT_NE(loaded.instance, nullptr);
+            EXPECT_TRUE(sameBits(
+                renderHosted(*loaded.instance, {rate, block, false}),
+                readRender("render_" + juce::String(int(rate)) + "_" + juce::String(block) + ".f32")));
+        }
+}
+
+TEST_P(PluginHostParameters, FollowsHostAutomationOfEveryParameter)
+{
+    auto loaded = load(GetParam(), automationSampleRate, automationBlockSize);
+    ASSERT_NE(loaded.instance, nullptr);
+    const auto hosted = renderHosted(*loaded.instance, {automationSampleRate, automationBlockSize, true});
+    EXPECT_TRUE(sameBits(hosted, readRender("automation.f32")));
+}
+
+TEST_P(PluginHost, RestoresItsStateIntoASecondInstance)
+{
+    auto first = load(GetParam(), 48000.0, 512);
+    auto second = load(GetParam(), 48000.0, 512);
+    ASSERT_NE(first.instance, nullptr);
+    ASSERT_NE(second.instance, nullptr);
+    const auto firstParams = productParameters(*first.instance);
+    for (int i = 0; i < numProductParameters; ++i)
+        firstParams[i]->setValueNotifyingHost(stateValue(i));
+    // An LV2 host delivers parameter changes with the next run, so the values reach the plug-in (and
+    // its saved state) once it has played.
+    renderHosted(*first.instance, {48000.0, 512, false});
+    juce::MemoryBlock state;
+    first.instance->getStateInformation(state);
+    ASSERT_GT(state.getSize(), 0u);
+    second.instance->setStateInformation(state.getData(), int(state.getSize()));
+
+    // What the second instance holds is what the first one saved.
+    juce::MemoryBlock restored;
+    second.instance->getStateInformation(restored);
+    EXPECT_TRUE(restored == state);
+    EXPECT_TRUE(sameBits(renderHosted(*second.instance, {48000.0, 512, false}),
+                         renderHosted(*first.instance, {48000.0, 512, false})));
+}
+
+#if SORVANE_COUNTS_REALTIME_EVENTS
+// Through the hosted instance, the LV2's process call neither allocates nor waits. The locks it takes
+// are JUCE 7.0.5's, found by their call sites: the LV2 wrapper's run() holds the processor's callback
+// lock around every process call (only suspendProcessing() takes it elsewhere, and nothing here calls
+// that), and a parameter change arriving in run() notifies under the parameter's listener lock and the
+// value-tree state's listener lock. Any lock of the product's own would push the counts past these.
+TEST(PluginHostRealtime, HostedLv2ProcessCallNeverAllocatesOrWaits)
+{
+    ASSERT_TRUE(reference().isObject());
+    struct Case
+    {
+        const char* what;
+        bool automate;
+        long minLocksPerBlock, maxLocksPerBlock;
+    };
+    constexpr int blocks = 200;
+    for (const auto& c : {Case{"steady", false, 1, 1}, Case{"every block moves a parameter", true, 1, 3}})
+        for (auto block : {32, 512, 2048})
+        {
+            SCOPED_TRACE(juce::String(c.what) + ", block " + juce::String(block));
+            auto loaded = load({"LV2", lv2Uri}, 48000.0, block);
+            ASSERT_NE(loaded.instance, nullptr);
+            auto& p = *loaded.instance;
+            p.setPlayConfigDetails(2, 2, 48000.0, block);
+            p.prepareToPlay(48000.0, block);
+            const auto params = productParameters(p);
+            ASSERT_EQ(params.size(), numProductParameters);
+            juce::AudioBuffer<float> buffer(2, block);
+            juce::MidiBuffer midi;
+            fillInput(buffer, 0, 48000.0);
+            p.processBlock(buffer, midi);
+            sorvane::realtime::resetCounts();
+            for (int i = 0; i < blocks; ++i)
+            {
+                // The host's own side of a parameter change is not the plug-in's process call.
+                if (c.automate)
+                    params[automatedParameter(i, params.size())]->setValue(automatedValue(i));
+                fillInput(buffer, i * block, 48000.0);
+                sorvane::realtime::Watch watch;
+                p.processBlock(buffer, midi);
+            }
+            using namespace sorvane::realtime;
+            for (int e = 0; e < numEvents; ++e)
+            {
+                if (e != mutexLock)
+                {
+                    EXPECT_EQ(count(static_cast<Event>(e)), 0) << eventNames[static_cast<size_t>(e)];
+                }
+            }
+            EXPECT_GE(count(mutexLock), c.minLocksPerBlock * blocks);
+            EXPECT_LE(count(mutexLock), c.maxLocksPerBlock * blocks);
+            p.releaseResources();
+        }
+}
+#endif
+
+INSTANTIATE_TEST_SUITE_P(Vst3, PluginHostParameters, ::testing::Values(Format{"VST3", SORVANE_VST3_BUNDLE}),
+                         [](const ::testing::TestParamInfo<Format>& i) { return std::string(i.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(Formats, PluginHost,
+                         ::testing::Values(Format{"LV2", lv2Uri}, Format{"VST3", SORVANE_VST3_BUNDLE}),
+                         [](const ::testing::TestParamInfo<Format>& i) { return std::string(i.param.name); });
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Without DISPLAY, JUCE (here and in each plug-in) falls back to ":0.0" and would tie the tests to
+    // whatever X server runs there.
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == 0)
+        ::setenv("DISPLAY", ":-1", 1);
+    // The plug-ins and the reference renderer scan and index the user's presets: never the real ones.
+    const auto home = juce::File::createTempFile("sorvane-plugin-home");
+    home.createDirectory();
+    ::setenv("HOME", home.getFullPathName().toRawUTF8(), 1);
+
+    int result = 1;
+    {
+        juce::ScopedJuceInitialiser_GUI juce;
+        ::testing::InitGoogleTest(&argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    if (renderedFolder != juce::File())
+        renderedFolder.deleteRecursively();
+    home.deleteRecursively();
+    return result;
+}
