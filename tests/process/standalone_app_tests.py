@@ -271,11 +271,14 @@ class StandaloneAppTests(AppTestCase):
     def start_playback(self, screen, jack):
         # After the chooser closes, the window may need a first click just to get its focus back. Space
         # toggles, so it is pressed again only while the app is still silent.
+        # A loaded machine starts late: without the pause, a second press could stop what the first
+        # started, and the recording would still catch its first moments. So the level is taken twice.
         for _ in range(3):
             self.click_editor(screen)
             screen.keys("space")
+            time.sleep(1.0)
             level = self.recorded_level(jack, 0.5)
-            if level > SILENT:
+            if level > SILENT and self.recorded_level(jack, 0.5) > SILENT:
                 return level
         self.fail("space did not start playback")
 
