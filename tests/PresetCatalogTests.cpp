@@ -358,6 +358,22 @@ TEST(PresetCatalog, QueriesFilterSearchAndSortAsTheBrowserShowsThem)
     const auto all = catalog->query({}, {}, false, {});
     for (size_t i = 1; i < all.size(); ++i)
         EXPECT_LE(all[i - 1].name.compareNatural(all[i].name, true), 0);
+
+    // The order is kept between queries; a preset added or removed since must still land in place.
+    folders.write("p3.sorvane", presetText("presetName=\"Preset 3\""));
+    catalog->refreshUserPresets(true);
+    auto names = catalog->query("USER", {}, false, "Preset");
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[1].name, "Preset 3");
+    // One out, one in: the same number of entries, in a new order.
+    ASSERT_TRUE(folders.presets.getChildFile("p2.sorvane").deleteFile());
+    folders.write("p1.sorvane", presetText("presetName=\"Preset 1\""));
+    catalog->refreshUserPresets(true);
+    names = catalog->query("USER", {}, false, "Preset");
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[0].name, "Preset 1");
+    EXPECT_EQ(names[1].name, "Preset 3");
+    EXPECT_EQ(names[2].name, "Preset 10");
 }
 
 TEST(PresetCatalog, DiscoveryFilterMatchesSourcePurposeAndIntensity)

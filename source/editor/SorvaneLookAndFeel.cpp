@@ -383,8 +383,11 @@ juce::Font SorvaneLookAndFeel::getComboBoxFont(juce::ComboBox& box)
     // Every choice has to show whole, so a narrow box gets a smaller font rather than a clipped item.
     auto font = juce::Font(juce::jlimit(11.0f, 14.0f, (float)box.getHeight() * 0.46f));
     auto widest = font.getStringWidthFloat(box.getTextWhenNothingSelected());
-    for (int i = 0; i < box.getNumItems(); ++i)
-        widest = juce::jmax(widest, font.getStringWidthFloat(box.getItemText(i)));
+    // One walk over the menu: indexing the box item by item walks it from the start every time,
+    // which a browser of ten thousand presets turns into seconds.
+    for (juce::PopupMenu::MenuItemIterator it(*box.getRootMenu(), true); it.next();)
+        if (const auto& item = it.getItem(); item.itemID != 0 && !item.isSeparator && !item.isSectionHeader)
+            widest = juce::jmax(widest, font.getStringWidthFloat(item.text));
 
     const auto room = (float)(box.getWidth() - comboArrowWidth - 2 - comboTextBorder.getLeftAndRight());
     if (widest > room && room > 0.0f)

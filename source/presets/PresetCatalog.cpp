@@ -220,6 +220,7 @@ void PresetCatalog::addFactoryEntries()
         d.factoryIndex = i;
         d.favourite = favourites.contains(d.id);
         d.valid = true;
+        browserOrder.clear();
         presets.push_back(std::move(d));
     }
 }
@@ -228,6 +229,7 @@ void PresetCatalog::appendUserEntry(PresetDescriptor entry)
 {
     removeEntry(entry.id);
     userIds.insert(entry.id);
+    browserOrder.clear();
     presets.push_back(std::move(entry));
 }
 
@@ -235,6 +237,7 @@ void PresetCatalog::removeEntry(const juce::String& id)
 {
     if (!id.startsWith("factory:") && userIds.erase(id) == 0)
         return;
+    browserOrder.clear();
     presets.erase(std::remove_if(presets.begin(), presets.end(),
                                  [&id](const PresetDescriptor& d) { return d.id == id; }),
                   presets.end());
@@ -274,6 +277,8 @@ void PresetCatalog::refreshUserPresets(bool forceRescan)
             cache.emplace(key, std::move(d));
         }
     }
+
+    browserOrder.clear();
 
     presets.erase(std::remove_if(presets.begin(), presets.end(),
                                  [](const PresetDescriptor& d) { return d.kind == PresetKind::User; }),
@@ -485,9 +490,27 @@ std::vector<PresetDescriptor> PresetCatalog::query(const juce::String& sourceTex
                userSource = source.equalsIgnoreCase("User");
     const bool anyTag = tag.isEmpty() || tag.equalsIgnoreCase("All");
 
-    std::vector<PresetDescriptor> result;
-    for (const auto& d : presets)
+    if (browserOrder.size() != presets.size())
     {
+        browserOrder.resize(presets.size());
+        for (std::size_t i = 0; i < presets.size(); ++i)
+            browserOrder[i] = i;
+        std::sort(browserOrder.begin(), browserOrder.end(),
+                  [this](std::size_t x, std::size_t y)
+                  {
+                      const auto& a = presets[x];
+                      const auto& b = presets[y];
+                      const int c = a.name.compareNatural(b.name, true);
+                      if (c != 0)
+                          return c < 0;
+                      return std::strcmp(a.id.toRawUTF8(), b.id.toRawUTF8()) < 0;
+                  });
+    }
+
+    std::vector<PresetDescriptor> result;
+    for (const auto index : browserOrder)
+    {
+        const auto& d = presets[index];
         if (favouritesOnly && !d.favourite)
             continue;
         if (!anySource && !(factorySource && d.kind == PresetKind::Factory) &&
@@ -509,15 +532,6 @@ std::vector<PresetDescriptor> PresetCatalog::query(const juce::String& sourceTex
         }
         result.push_back(d);
     }
-
-    std::sort(result.begin(), result.end(),
-              [](const PresetDescriptor& a, const PresetDescriptor& b)
-              {
-                  const int c = a.name.compareNatural(b.name, true);
-                  if (c != 0)
-                      return c < 0;
-                  return std::strcmp(a.id.toRawUTF8(), b.id.toRawUTF8()) < 0;
-              });
     return result;
 }
 

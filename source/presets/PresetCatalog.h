@@ -85,6 +85,9 @@ private:
 
     juce::File userDirectory, browserFile, indexFile;
     std::vector<PresetDescriptor> presets;
+    // The browser's order (name, then id) of `presets`, kept between queries: sorting ten thousand
+    // names on every keystroke was most of a search. Cleared whenever an entry is added or removed.
+    mutable std::vector<std::size_t> browserOrder;
     juce::StringArray favourites;
     // The index of the last refresh, by lower-case path.
     std::unordered_map<juce::String, PresetDescriptor, PathHash> cache;
