@@ -88,6 +88,9 @@ struct ProjectEditorFixture : CaptureEditorFixture
 TEST(EditorProjects, SaveProjectFixesTheExtensionRemembersTheProjectAndCleansTheLabel)
 {
     ProjectEditorFixture f;
+    auto& recent = f.editor->getHeaderControls().recentProjects;
+    EXPECT_FALSE(recent.isEnabled());
+    EXPECT_TRUE(recent.getTooltip().startsWith("No recent creator projects yet")) << recent.getTooltip();
     auto& save = f.editor->getMutationControls().saveProject;
     sorvane::test::setPlain(*f.processor, "drive", 30.0f);
     f.tick();
@@ -110,7 +113,8 @@ TEST(EditorProjects, SaveProjectFixesTheExtensionRemembersTheProjectAndCleansThe
     f.tick();
     EXPECT_EQ(save.getButtonText(), "SAVE PROJECT");
     EXPECT_EQ(f.recentItems(), juce::StringArray({"Plain", "Loud", "Night"}));
-    EXPECT_TRUE(f.editor->getHeaderControls().recentProjects.isEnabled());
+    EXPECT_TRUE(recent.isEnabled());
+    EXPECT_EQ(recent.getTooltip(), "Open one of the ten most recent creator projects");
 
     // A failed save says why and leaves the label and the list alone.
     sorvane::test::setPlain(*f.processor, "drive", 31.0f);

@@ -220,7 +220,11 @@ void SorvaneAudioProcessorEditor::refreshRecentProjects()
     header.recentProjects.clear(juce::dontSendNotification);
     for (int i = 0; i < paths.size(); ++i)
         header.recentProjects.addItem(juce::File(paths[i]).getFileNameWithoutExtension(), i + 1);
+    // Disabled only while there is nothing to open, and then it says how the list fills.
     header.recentProjects.setEnabled(!paths.isEmpty());
+    header.recentProjects.setTooltip(
+        paths.isEmpty() ? "No recent creator projects yet: SAVE PROJECT or OPEN PROJECT adds them here"
+                        : "Open one of the ten most recent creator projects");
 }
 
 void SorvaneAudioProcessorEditor::resyncAfterProject()
