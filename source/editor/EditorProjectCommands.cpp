@@ -213,10 +213,12 @@ void SorvaneAudioProcessorEditor::refreshAutosave()
 
 void SorvaneAudioProcessorEditor::refreshRecentProjects()
 {
-    const auto paths = processor.getRecentProjects();
-    if (paths == shownRecentProjects)
+    // Every tick: only a changed list is copied.
+    const auto version = processor.getRecentProjectsVersion();
+    if (shownRecentProjectsVersion.has_value() && *shownRecentProjectsVersion == version)
         return;
-    shownRecentProjects = paths;
+    shownRecentProjectsVersion = version;
+    const auto paths = processor.getRecentProjects();
     header.recentProjects.clear(juce::dontSendNotification);
     for (int i = 0; i < paths.size(); ++i)
         header.recentProjects.addItem(juce::File(paths[i]).getFileNameWithoutExtension(), i + 1);

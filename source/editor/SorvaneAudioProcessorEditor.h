@@ -391,7 +391,7 @@ private:
     std::array<bool, 3> rangeSliderDragged{};
     std::unique_ptr<juce::FileChooser> sampleChooser, exportChooser;
     std::unique_ptr<juce::FileChooser> advisorChooser, projectChooser;
-    juce::StringArray shownRecentProjects{"-"}; // never a real list, so the first refresh fills the combo
+    std::optional<std::uint32_t> shownRecentProjectsVersion; // none: the first refresh fills the combo
     int autosaveFailureHoldTicks = 0;
     std::function<void(const juce::File&)> projectSourceLocator;
     std::unique_ptr<sorvane::SetupAdvisorJob> advisorJob;

@@ -195,6 +195,7 @@ public:
     bool discardAutosavedProject(juce::String& error);
     void rememberProject(const juce::File& file);
     juce::StringArray getRecentProjects() const { return recentProjects.getPaths(); }
+    std::uint32_t getRecentProjectsVersion() const noexcept { return recentProjects.getVersion(); }
     juce::File getCurrentProjectFile() const { return recentProjects.getCurrentProjectFile(); }
 
     juce::AudioProcessorValueTreeState& getParameterState() noexcept { return parameters; }

@@ -45,6 +45,7 @@ void RecentProjects::load()
         }
     const std::lock_guard<std::mutex> lock(mutex);
     paths = loaded;
+    ++version;
 }
 
 void RecentProjects::remember(const juce::File& file)
@@ -61,6 +62,7 @@ void RecentProjects::remember(const juce::File& file)
             paths.remove(paths.size() - 1);
         currentProjectFile = file;
         copy = paths;
+        ++version;
     }
 
     juce::ValueTree tree(listType);

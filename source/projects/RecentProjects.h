@@ -2,6 +2,8 @@
 
 #include <juce_core/juce_core.h>
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 
 namespace sorvane
@@ -28,6 +30,8 @@ public:
     void remember(const juce::File& file);
 
     juce::StringArray getPaths() const;
+    // Changes whenever the list does; lets a caller polling every frame skip the copy.
+    std::uint32_t getVersion() const noexcept { return version.load(); }
     juce::File getCurrentProjectFile() const;
     void setCurrentProjectFile(const juce::File& file);
 
@@ -36,5 +40,6 @@ private:
     mutable std::mutex mutex;
     juce::StringArray paths;
     juce::File currentProjectFile;
+    std::atomic<std::uint32_t> version{0};
 };
 } // namespace sorvane
