@@ -1,7 +1,7 @@
 // Every control a user can see, in both modes, in a real window: clicked, chosen, moved or typed into,
 // each must do something a user can observe (the sound, the transport, the status line, a dialog,
 // a chooser or a panel) or, when disabled, say why in its tooltip.
-#include "EditorTestSupport.h"
+#include "WindowTestSupport.h"
 #include "editor/AppearanceSelector.h"
 #include "editor/ParameterKnob.h"
 #include "editor/SorvaneAudioProcessorEditor.h"
@@ -14,28 +14,9 @@
 
 namespace
 {
-struct InventoryOnScreen : ::testing::Test
+struct InventoryOnScreen : sorvane::test::EditorWindowFixture
 {
-    InventoryOnScreen()
-    {
-        juce::AudioProcessor::setTypeOfNextNewPlugin(juce::AudioProcessor::wrapperType_Standalone);
-        processor = std::make_unique<SorvaneAudioProcessor>();
-        juce::AudioProcessor::setTypeOfNextNewPlugin(juce::AudioProcessor::wrapperType_Undefined);
-        processor->prepareToPlay(8000.0, 256);
-        editor = std::make_unique<SorvaneAudioProcessorEditor>(*processor);
-        editor->setVisible(true);
-        editor->addToDesktop(juce::ComponentPeer::windowHasTitleBar);
-        editor->toFront(true);
-        pump(200);
-    }
-    ~InventoryOnScreen() override
-    {
-        closeEverythingOpen();
-        editor = nullptr;
-        processor = nullptr;
-    }
-
-    static void pump(int ms = 50) { juce::MessageManager::getInstance()->runDispatchLoopUntil(ms); }
+    ~InventoryOnScreen() override { closeEverythingOpen(); }
 
     void ensureSource()
     {
@@ -210,10 +191,6 @@ struct InventoryOnScreen : ::testing::Test
                 collect(*child, out);
         }
     }
-
-    sorvane::test::AcknowledgedTemporaryHome home;
-    std::unique_ptr<SorvaneAudioProcessor> processor;
-    std::unique_ptr<SorvaneAudioProcessorEditor> editor;
 };
 } // namespace
 

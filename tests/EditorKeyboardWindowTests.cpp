@@ -1,40 +1,13 @@
 // Keyboard behaviour that needs a real window: keys arrive through the window's peer, the way a person's
 // key presses do.
-#include "EditorTestSupport.h"
-#include "editor/SorvaneAudioProcessorEditor.h"
-#include "processor/SorvaneAudioProcessor.h"
+#include "WindowTestSupport.h"
 
 #include <gtest/gtest.h>
 
 namespace
 {
-struct EditorOnScreen : ::testing::Test
-{
-    EditorOnScreen()
-    {
-        juce::AudioProcessor::setTypeOfNextNewPlugin(juce::AudioProcessor::wrapperType_Standalone);
-        processor = std::make_unique<SorvaneAudioProcessor>();
-        juce::AudioProcessor::setTypeOfNextNewPlugin(juce::AudioProcessor::wrapperType_Undefined);
-        editor = std::make_unique<SorvaneAudioProcessorEditor>(*processor);
-        editor->setVisible(true);
-        editor->addToDesktop(juce::ComponentPeer::windowHasTitleBar);
-        editor->toFront(true);
-        pump(200);
-    }
-    ~EditorOnScreen() override
-    {
-        editor = nullptr;
-        processor = nullptr;
-    }
-
-    static void pump(int ms = 50) { juce::MessageManager::getInstance()->runDispatchLoopUntil(ms); }
-
-    bool press(const juce::KeyPress& key) { return editor->getPeer()->handleKeyPress(key); }
-
-    sorvane::test::AcknowledgedTemporaryHome home;
-    std::unique_ptr<SorvaneAudioProcessor> processor;
-    std::unique_ptr<SorvaneAudioProcessorEditor> editor;
-};
+// The editor's keyboard focus in a real window.
+using EditorOnScreen = sorvane::test::EditorWindowFixture;
 } // namespace
 
 TEST_F(EditorOnScreen, ArrowsSeekFromAFocusedComboInsteadOfChangingIt)

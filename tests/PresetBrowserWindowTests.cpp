@@ -1,36 +1,15 @@
 // Browsing presets in a real window: keys typed through the window's peer, a filter and the browser
 // chosen from the keyboard, and REVERT PRESETS putting the sound back exactly.
-#include "EditorTestSupport.h"
-#include "editor/SorvaneAudioProcessorEditor.h"
+#include "WindowTestSupport.h"
 #include "presets/FactoryPresets.h"
-#include "processor/SorvaneAudioProcessor.h"
 #include "workflow/StableHash.h"
 
 #include <gtest/gtest.h>
 
 namespace
 {
-struct PresetsOnScreen : ::testing::Test
+struct PresetsOnScreen : sorvane::test::EditorWindowFixture
 {
-    PresetsOnScreen()
-    {
-        juce::AudioProcessor::setTypeOfNextNewPlugin(juce::AudioProcessor::wrapperType_Standalone);
-        processor = std::make_unique<SorvaneAudioProcessor>();
-        juce::AudioProcessor::setTypeOfNextNewPlugin(juce::AudioProcessor::wrapperType_Undefined);
-        editor = std::make_unique<SorvaneAudioProcessorEditor>(*processor);
-        editor->setVisible(true);
-        editor->addToDesktop(juce::ComponentPeer::windowHasTitleBar);
-        editor->toFront(true);
-        pump(200);
-    }
-    ~PresetsOnScreen() override
-    {
-        editor = nullptr;
-        processor = nullptr;
-    }
-
-    static void pump(int ms = 50) { juce::MessageManager::getInstance()->runDispatchLoopUntil(ms); }
-
     template <typename T>
     T& control(const char* id)
     {
@@ -38,17 +17,6 @@ struct PresetsOnScreen : ::testing::Test
         if (c == nullptr)
             throw std::runtime_error(std::string("no control ") + id);
         return *c;
-    }
-
-    // The X server hands the window the keyboard in its own time; a loaded machine takes longer.
-    bool focus(juce::Component& c)
-    {
-        for (int i = 0; i < 40 && !c.hasKeyboardFocus(true); ++i)
-        {
-            c.grabKeyboardFocus();
-            pump();
-        }
-        return c.hasKeyboardFocus(true);
     }
 
     void type(const juce::String& text)
@@ -64,10 +32,6 @@ struct PresetsOnScreen : ::testing::Test
         tree.removeProperty("recentPresetHistory", nullptr);
         return sorvane::treeDigest(tree);
     }
-
-    sorvane::test::AcknowledgedTemporaryHome home;
-    std::unique_ptr<SorvaneAudioProcessor> processor;
-    std::unique_ptr<SorvaneAudioProcessorEditor> editor;
 };
 } // namespace
 
