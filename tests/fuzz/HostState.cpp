@@ -43,6 +43,8 @@ juce::String fingerprint(SorvaneAudioProcessor& processor)
            juce::String((juce::int64)processor.lockWord.load()) + "|" +
            juce::String(processor.currentProgram.load()) + "|" +
            juce::String((int)processor.getMutationHistory().size()) + "|" +
+           // Reading the recent list parses the JSON a restored state carries.
+           juce::String((int)processor.getRecentPresets().size()) + "|" +
            (processor.projectDirty.load() ? "dirty" : "clean");
 }
 
