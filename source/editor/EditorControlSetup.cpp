@@ -489,8 +489,7 @@ void SorvaneAudioProcessorEditor::buildLevelRow()
         "Keep Total Effect (wet/dry) and Output while loading factory or user presets. Separate from "
         "mutation locks; does not loudness-match presets or override project/DAW recall.");
     l.keepMix.setWantsKeyboardFocus(true);
-    l.keepMix.setToggleState((bool)processor.getParameterState().state.getProperty("presetLevelLock", false),
-                             juce::dontSendNotification);
+    l.keepMix.setToggleState(processor.isPresetLevelLockEnabled(), juce::dontSendNotification);
     show(l.keepMix, Shown::both);
 }
 

@@ -76,7 +76,11 @@ void replaceParameterState(juce::AudioProcessorValueTreeState& parameters, const
         if (child.hasType(stateIds::param) && isNonFiniteNumber(child.getProperty(stateIds::value)))
             child.removeProperty(stateIds::value, nullptr);
     parameters.replaceState(installed);
+    writeLiveParameterValues(parameters.state, parameters);
+}
 
+void writeLiveParameterValues(juce::ValueTree& state, const juce::AudioProcessorValueTreeState& parameters)
+{
     // A fresh state lists the parameters sorted by identifier; a restored one must read the same.
     std::vector<juce::String> ids;
     for (auto* p : parameters.processor.getParameters())
@@ -84,7 +88,6 @@ void replaceParameterState(juce::AudioProcessorValueTreeState& parameters, const
             ids.push_back(ranged->paramID);
     std::sort(ids.begin(), ids.end(), [](const auto& a, const auto& b) { return a.compare(b) < 0; });
 
-    auto& state = parameters.state;
     int position = 0;
     for (const auto& id : ids)
     {
@@ -104,8 +107,16 @@ void replaceParameterState(juce::AudioProcessorValueTreeState& parameters, const
             if (first < 0)
                 first = i;
         }
-        if (first >= 0)
-            state.moveChild(first, position++, nullptr);
+        if (first < 0)
+        {
+            // As the framework adds a child for a parameter the installed tree lacked.
+            juce::ValueTree child(stateIds::param);
+            child.setProperty(stateIds::id, id, nullptr);
+            child.setProperty(stateIds::value, value, nullptr);
+            state.appendChild(child, nullptr);
+            first = state.getNumChildren() - 1;
+        }
+        state.moveChild(first, position++, nullptr);
     }
 }
 } // namespace sorvane

@@ -44,4 +44,9 @@ void removeNonFiniteParameterValues(juce::ValueTree& tree);
 // parameter did not move, so without this a snapshot could carry values (or gaps) the parameters
 // never took, and the same sound would have two digests. Non-finite values count as missing.
 void replaceParameterState(juce::AudioProcessorValueTreeState& parameters, const juce::ValueTree& tree);
+
+// The second half of that on any tree: every parameter's live value written into its children (a child
+// added where none exists), the parameters' children first in identifier order. Applied to a copy of a
+// tree that is about to be installed, it gives the tree the installation will leave.
+void writeLiveParameterValues(juce::ValueTree& state, const juce::AudioProcessorValueTreeState& parameters);
 } // namespace sorvane

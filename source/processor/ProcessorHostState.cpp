@@ -30,7 +30,7 @@ int clampedChoice(const juce::ValueTree& state, const juce::Identifier& id)
 }
 } // namespace
 
-void SorvaneAudioProcessor::addSessionPropertiesForHost(juce::ValueTree& state)
+void SorvaneAudioProcessor::addSessionPropertiesForHost(juce::ValueTree& state, bool withSource)
 {
     // Whatever an earlier restore left on the tree is not the live session.
     for (const auto* id : sessionProperties)
@@ -49,17 +49,15 @@ void SorvaneAudioProcessor::addSessionPropertiesForHost(juce::ValueTree& state)
     state.setProperty(hostIds::videoEffectedOnly, identity.effectedOnly, nullptr);
 
     // Only the source published now is recorded, never one a restored state merely named.
-    if (const auto sample = sources.getCurrentSample())
+    if (const auto sample = withSource ? sources.getCurrentSample() : nullptr)
     {
         state.setProperty(hostIds::samplePath, sample->path, nullptr);
         state.setProperty(hostIds::sampleName, sample->name, nullptr);
     }
 }
 
-void SorvaneAudioProcessor::restoreSessionPropertiesFromHost(const juce::ValueTree& restored)
+void SorvaneAudioProcessor::storeSessionValuesFromHost(const juce::ValueTree& restored)
 {
-    const auto samplePath = restored.getProperty(hostIds::samplePath).toString();
-
     double start = 0.0, end = 1.0;
     juce::String rangeError;
     if (!sorvane::normaliseCreatorRange((double)restored.getProperty(hostIds::rangeStart, 0.0),
@@ -69,29 +67,29 @@ void SorvaneAudioProcessor::restoreSessionPropertiesFromHost(const juce::ValueTr
         start = 0.0;
         end = 1.0;
     }
-    const bool looping = (bool)restored.getProperty(hostIds::rangeLoop, true);
-    const bool snap = (bool)restored.getProperty(hostIds::rangeSnap, false);
-    const auto storeRange = [&]
-    {
-        sourceState.rangeStart.store(start);
-        sourceState.rangeEnd.store(end);
-        sourceState.looping.store(looping);
-        sourceState.zeroSnap.store(snap);
-    };
-    storeRange();
+    sourceState.rangeStart.store(start);
+    sourceState.rangeEnd.store(end);
+    sourceState.looping.store((bool)restored.getProperty(hostIds::rangeLoop, true));
+    sourceState.zeroSnap.store((bool)restored.getProperty(hostIds::rangeSnap, false));
 
     socialAspect.store(clampedChoice(restored, hostIds::socialAspect));
     socialDuration.store(clampedChoice(restored, hostIds::socialDuration));
     socialBackground.store(clampedChoice(restored, hostIds::socialBackground));
     setCreatorVideoIdentity(restored.getProperty(hostIds::videoArtist).toString(),
                             (bool)restored.getProperty(hostIds::videoEffectedOnly, false));
+}
+
+void SorvaneAudioProcessor::restoreSessionPropertiesFromHost(const juce::ValueTree& restored)
+{
+    const auto samplePath = restored.getProperty(hostIds::samplePath).toString();
+    storeSessionValuesFromHost(restored);
 
     // The live tree keeps only the sound; the session values live in their own members.
     auto state = restored.createCopy();
     for (const auto* id : sessionProperties)
         state.removeProperty(*id, nullptr);
     sorvane::migrateWorkflowParameters(state);
-    sorvane::replaceParameterState(parameters, state);
+    installParameterState(state);
 
     // A relative path would resolve against whatever the working folder happens to be.
     if (samplePath.isNotEmpty() && juce::File::isAbsolutePath(samplePath))
@@ -99,5 +97,6 @@ void SorvaneAudioProcessor::restoreSessionPropertiesFromHost(const juce::ValueTr
         juce::String loadError; // a source that is gone reports through the loader's own status
         sources.requestLoad(juce::File(samplePath), loadError, true);
     }
-    storeRange();
+    // The load request must not override the restored range.
+    storeSessionValuesFromHost(restored);
 }

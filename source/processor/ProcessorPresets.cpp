@@ -7,21 +7,32 @@
 
 namespace
 {
-const juce::Identifier presetLevelLock{"presetLevelLock"};
+const juce::Identifier presetLevelLockId{"presetLevelLock"};
 const juce::Identifier recentPresetHistory{"recentPresetHistory"};
 constexpr int maxRecentPresets = 10;
 // Ten entries of a path and a name each; anything far larger did not come from here.
 constexpr int maxRecentHistoryCharacters = 64 * 1024;
 
-// JUCE's JSON parser recurses once per nesting level; text from a host or a file could nest deeply
-// enough to overflow the stack.
-bool nestsShallowly(const juce::String& text, int maxDepth)
+// JUCE's JSON parser recurses once per nesting level, and overflows a signed integer on a long number;
+// text from a host or a file could do either. The list holds shallow objects with small integers, so
+// anything deeper, and any number that is not a short plain integer, is refused before JUCE parses it.
+bool isSafeRecentList(const juce::String& text, int maxDepth)
 {
-    int depth = 0;
+    int depth = 0, digits = 0;
     bool inString = false, escaped = false;
     for (auto p = text.getCharPointer(); !p.isEmpty(); ++p)
     {
         const auto c = *p;
+        if (!inString && juce::CharacterFunctions::isDigit(c))
+        {
+            if (++digits > 6)
+                return false;
+            continue;
+        }
+        // A fraction or an exponent ("1e10", "1.5") is no integer of ours.
+        if (!inString && (c == '.' || c == '+' || (digits > 0 && (c == 'e' || c == 'E'))))
+            return false;
+        digits = 0;
         if (inString)
         {
             if (escaped)
@@ -48,8 +59,19 @@ bool nestsShallowly(const juce::String& text, int maxDepth)
 
 void SorvaneAudioProcessor::setPresetLevelLock(bool enabled)
 {
-    parameters.state.setProperty(presetLevelLock, enabled, nullptr);
+    setLiveStateProperty(presetLevelLockId, enabled);
+    presetLevelLock.store(enabled);
     markProjectDirty();
+}
+
+bool SorvaneAudioProcessor::isPresetLevelLockEnabled() const
+{
+    // The tree is the message thread's; a host's own thread reads the copy its last change left.
+    if (!sorvane::isOnMessageThread())
+        return presetLevelLock.load();
+    const bool enabled = (bool)getLiveStateProperty(presetLevelLockId);
+    presetLevelLock.store(enabled);
+    return enabled;
 }
 
 bool SorvaneAudioProcessor::applyBrowserPreset(const sorvane::PresetDescriptor& entry, juce::String& error)
@@ -88,8 +110,8 @@ bool SorvaneAudioProcessor::applyBrowserPreset(const sorvane::PresetDescriptor& 
         return false;
     }
 
-    tree.setProperty(presetLevelLock, isPresetLevelLockEnabled(), nullptr);
-    tree.setProperty(recentPresetHistory, parameters.state[recentPresetHistory], nullptr);
+    tree.setProperty(presetLevelLockId, isPresetLevelLockEnabled(), nullptr);
+    tree.setProperty(recentPresetHistory, getLiveStateProperty(recentPresetHistory), nullptr);
     if (isPresetLevelLockEnabled())
     {
         for (const auto* id : {"mix", "output"})
@@ -143,14 +165,14 @@ void SorvaneAudioProcessor::rememberRecentPreset(int program, const juce::File& 
         entry->setProperty("name", old.name);
         list.add(juce::var(entry));
     }
-    parameters.state.setProperty(recentPresetHistory, juce::JSON::toString(juce::var(list), true), nullptr);
+    setLiveStateProperty(recentPresetHistory, juce::JSON::toString(juce::var(list), true));
 }
 
 std::vector<sorvane::PresetDescriptor> SorvaneAudioProcessor::getRecentPresets() const
 {
     std::vector<sorvane::PresetDescriptor> result;
-    const auto text = parameters.state[recentPresetHistory].toString();
-    if (text.isEmpty() || text.length() > maxRecentHistoryCharacters || !nestsShallowly(text, 4))
+    const auto text = getLiveStateProperty(recentPresetHistory).toString();
+    if (text.isEmpty() || text.length() > maxRecentHistoryCharacters || !isSafeRecentList(text, 4))
         return result;
     const auto parsed = juce::JSON::parse(text);
     const auto* array = parsed.getArray();
@@ -213,10 +235,10 @@ bool SorvaneAudioProcessor::revertPresetExperiment()
     auto before = experimentBefore.createCopy();
     // Only a changed value is written, so an untouched property stays absent and the sound from before
     // comes back with the same digest.
-    if ((bool)before.getProperty(presetLevelLock, false) != isPresetLevelLockEnabled())
-        before.setProperty(presetLevelLock, isPresetLevelLockEnabled(), nullptr);
-    if (before[recentPresetHistory] != parameters.state[recentPresetHistory])
-        before.setProperty(recentPresetHistory, parameters.state[recentPresetHistory], nullptr);
+    if ((bool)before.getProperty(presetLevelLockId, false) != isPresetLevelLockEnabled())
+        before.setProperty(presetLevelLockId, isPresetLevelLockEnabled(), nullptr);
+    if (before[recentPresetHistory] != getLiveStateProperty(recentPresetHistory))
+        before.setProperty(recentPresetHistory, getLiveStateProperty(recentPresetHistory), nullptr);
     applyParameterSnapshot(before);
 
     tresselBase = experimentTresselBase;

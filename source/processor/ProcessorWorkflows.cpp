@@ -289,8 +289,24 @@ void SorvaneAudioProcessor::setCurrentProgram(int index)
 {
     if ((unsigned)index >= (unsigned)sorvane::numFactoryPrograms)
         return;
-    currentProgram.store(index);
 
+    if (sorvane::isOnMessageThread())
+    {
+        finishHostCalls(); // what a host asked for earlier comes first
+        currentProgram.store(index);
+        setProgramParameters(index);
+        completeProgramChange(index);
+        return;
+    }
+
+    // A host's own thread: the sound is the program's at once, the rest follows on the message thread.
+    currentProgram.store(index);
+    setProgramParameters(index);
+    hostCalls.postProgram(index);
+}
+
+void SorvaneAudioProcessor::setProgramParameters(int index)
+{
     const auto& preset = sorvane::factoryPresets()[(size_t)index];
     if (auto* sync = parameters.getParameter("delaySync"))
         setParameterInGesture(*sync, 0.0f);
@@ -303,8 +319,11 @@ void SorvaneAudioProcessor::setCurrentProgram(int index)
         if (auto* p = parameters.getParameter(value.id))
             setParameterInGesture(*p, value.value);
     }
+}
 
-    auto& state = parameters.state;
+void SorvaneAudioProcessor::describeFactoryProgram(juce::ValueTree& state, int index)
+{
+    const auto& preset = sorvane::factoryPresets()[(size_t)index];
     state.setProperty("presetName", preset.name, nullptr);
     state.setProperty("presetCategory", preset.category, nullptr);
     state.setProperty("presetTags", preset.tags, nullptr);
@@ -312,6 +331,16 @@ void SorvaneAudioProcessor::setCurrentProgram(int index)
     state.setProperty("presetIntensity", preset.intensity, nullptr);
     state.setProperty("presetBank", sorvane::effectiveFactoryBank(preset), nullptr);
     state.removeProperty(tresselVariantName, nullptr);
+}
+
+void SorvaneAudioProcessor::completeProgramChange(int index)
+{
+    currentProgram.store(index);
+    const auto& preset = sorvane::factoryPresets()[(size_t)index];
+    {
+        const std::lock_guard<std::recursive_mutex> lock(stateTreeMutex);
+        describeFactoryProgram(parameters.state, index);
+    }
 
     endTresselSession();
     // Recorded before the variations are made, so their baseline is the sound exactly as it is left
@@ -329,11 +358,6 @@ void SorvaneAudioProcessor::setCurrentProgram(int index)
     }
 
     pushMutationHistory(captureParameterSnapshot());
-}
-
-bool SorvaneAudioProcessor::isPresetLevelLockEnabled() const
-{
-    return (bool)parameters.state.getProperty("presetLevelLock", false);
 }
 
 void SorvaneAudioProcessor::setParameterInGesture(juce::RangedAudioParameter& parameter, float plainValue)

@@ -36,6 +36,7 @@ SorvaneAudioProcessor::SorvaneAudioProcessor()
 SorvaneAudioProcessor::~SorvaneAudioProcessor()
 {
     // Threads first, then what they hand over: nothing may reach a member being destroyed.
+    hostCalls.close();
     cancelAutosaveJob();
     endRecoverySession();
     sources.stopAllJobs();
@@ -89,7 +90,11 @@ sorvane::DspSettings SorvaneAudioProcessor::readSettings() const noexcept
 //======================================================================================================
 juce::ValueTree SorvaneAudioProcessor::captureParameterSnapshot()
 {
-    auto snapshot = parameters.copyState();
+    juce::ValueTree snapshot;
+    {
+        const std::lock_guard<std::recursive_mutex> lock(stateTreeMutex);
+        snapshot = parameters.copyState();
+    }
     snapshot.setProperty(sorvane::stateIds::program, currentProgram.load(), nullptr);
     snapshot.setProperty(sorvane::stateIds::macroLocks, (juce::int64)lockWord.load(std::memory_order_acquire),
                          nullptr);
@@ -109,7 +114,7 @@ void SorvaneAudioProcessor::applyParameterSnapshot(const juce::ValueTree& tree)
         (std::uint64_t)(juce::int64)tree.getProperty(sorvane::stateIds::macroLocks, (juce::int64)0));
 
     const auto applied = sorvane::prepareStateForApplication(tree);
-    sorvane::replaceParameterState(parameters, applied);
+    installParameterState(applied);
 
     // A group restore edits the auditioned variant, but only of the session it was made from.
     if ((bool)tree.getProperty(sorvane::stateIds::workflowGroupRestore, false))
@@ -124,13 +129,47 @@ void SorvaneAudioProcessor::applyParameterSnapshot(const juce::ValueTree& tree)
 }
 
 //======================================================================================================
+void SorvaneAudioProcessor::installParameterState(const juce::ValueTree& tree)
+{
+    const std::lock_guard<std::recursive_mutex> lock(stateTreeMutex);
+    sorvane::replaceParameterState(parameters, tree);
+    presetLevelLock.store((bool)parameters.state.getProperty("presetLevelLock", false));
+}
+
+void SorvaneAudioProcessor::setLiveStateProperty(const juce::Identifier& id, const juce::var& value)
+{
+    const std::lock_guard<std::recursive_mutex> lock(stateTreeMutex);
+    parameters.state.setProperty(id, value, nullptr);
+}
+
+void SorvaneAudioProcessor::removeLiveStateProperty(const juce::Identifier& id)
+{
+    const std::lock_guard<std::recursive_mutex> lock(stateTreeMutex);
+    parameters.state.removeProperty(id, nullptr);
+}
+
+juce::var SorvaneAudioProcessor::getLiveStateProperty(const juce::Identifier& id) const
+{
+    const std::lock_guard<std::recursive_mutex> lock(stateTreeMutex);
+    return parameters.state.getProperty(id);
+}
+
 void SorvaneAudioProcessor::getStateInformation(juce::MemoryBlock& destData)
 {
     destData.reset();
-    auto state = captureParameterSnapshot();
-    addSessionPropertiesForHost(state);
-    if (const auto session = tresselSessionForHost(); session.isValid())
-        state.appendChild(session, nullptr);
+    juce::ValueTree state;
+    if (sorvane::isOnMessageThread())
+        finishHostCalls();
+    else if (const auto pending = hostCalls.peek(); !pending.isEmpty())
+        state = hostStateWhileCallsWait(pending);
+
+    if (!state.isValid())
+    {
+        state = captureParameterSnapshot();
+        addSessionPropertiesForHost(state, true);
+        if (const auto session = tresselSessionForHost(); session.isValid())
+            state.appendChild(session, nullptr);
+    }
     if (auto xml = state.createXml())
         copyXmlToBinary(*xml, destData);
 }
@@ -147,6 +186,27 @@ void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
     if (!tree.isValid() || tree.getType() != sorvane::stateIds::stateType)
         return;
 
+    if (sorvane::isOnMessageThread())
+    {
+        finishHostCalls(); // what a host asked for earlier comes first
+        restoreHostState(tree);
+        return;
+    }
+
+    // A restore is not an edit: the project stays clean.
+    const bool wasSuppressed = suppressProjectDirty.exchange(true);
+    currentProgram.store(juce::jlimit(0, sorvane::numFactoryPrograms - 1,
+                                      (int)tree.getProperty(sorvane::stateIds::program, 0)));
+    lockWord.store(
+        (std::uint64_t)(juce::int64)tree.getProperty(sorvane::stateIds::macroLocks, (juce::int64)0));
+    setParametersFromHostState(tree);
+    storeSessionValuesFromHost(tree);
+    hostCalls.postState(tree);
+    suppressProjectDirty.store(wasSuppressed);
+}
+
+void SorvaneAudioProcessor::restoreHostState(const juce::ValueTree& tree)
+{
     clearPresetExperiment();
     // A restore is not an edit: the project stays clean.
     suppressProjectDirty.store(true);
@@ -169,6 +229,91 @@ void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
     suppressProjectDirty.store(false);
 }
 
+bool SorvaneAudioProcessor::finishHostCalls()
+{
+    const auto pending = hostCalls.take();
+    if (pending.state.isValid())
+    {
+        // The parameters already hold the restored values, and the host may have moved some since: the
+        // tree is installed with the values they hold now.
+        auto tree = pending.state.createCopy();
+        for (auto child : tree)
+            if (child.hasType(sorvane::stateIds::param))
+                if (const auto* live =
+                        parameters.getRawParameterValue(child[sorvane::stateIds::id].toString()))
+                    child.setProperty(sorvane::stateIds::value, live->load(), nullptr);
+        restoreHostState(tree);
+    }
+    if (pending.program >= 0)
+        completeProgramChange(pending.program);
+    return !pending.isEmpty();
+}
+
+void SorvaneAudioProcessor::setParametersFromHostState(const juce::ValueTree& tree)
+{
+    auto state = tree.createCopy();
+    sorvane::removeNonFiniteParameterValues(state);
+    sorvane::migrateWorkflowParameters(state);
+    // As installing the tree would: each child in turn (so the last of two for one parameter wins), a
+    // child without a value meaning the default, a parameter without a child left as it is.
+    for (const auto& child : state)
+    {
+        if (!child.hasType(sorvane::stateIds::param))
+            continue;
+        auto* parameter = parameters.getParameter(child[sorvane::stateIds::id].toString());
+        const auto* live = parameters.getRawParameterValue(child[sorvane::stateIds::id].toString());
+        if (parameter == nullptr || live == nullptr)
+            continue;
+        const auto plainDefault = parameter->convertFrom0to1(parameter->getDefaultValue());
+        const auto plain = (float)child.getProperty(sorvane::stateIds::value, plainDefault);
+        if (plain != live->load())
+            parameter->setValueNotifyingHost(parameter->convertTo0to1(plain));
+    }
+}
+
+juce::ValueTree SorvaneAudioProcessor::hostStateWhileCallsWait(const sorvane::HostCallQueue::Pending& pending)
+{
+    juce::ValueTree state;
+    juce::ValueTree session;
+    if (pending.state.isValid())
+    {
+        // The tree the restore will install, as the message thread will leave it.
+        state = pending.state.createCopy();
+        sorvane::removeNonFiniteParameterValues(state);
+        const auto sessionTree = state.getChildWithName(sorvane::tresselTreeIds::sessionType);
+        for (int i = state.getNumChildren(); --i >= 0;)
+            if (state.getChild(i).hasType(sorvane::tresselTreeIds::sessionType))
+                state.removeChild(i, nullptr);
+        sorvane::migrateWorkflowParameters(state);
+        sorvane::writeLiveParameterValues(state, parameters);
+        state.setProperty(sorvane::stateIds::program, currentProgram.load(), nullptr);
+        state.setProperty(sorvane::stateIds::macroLocks, (juce::int64)lockWord.load(), nullptr);
+
+        sorvane::TresselSessionSnapshot restored;
+        juce::String error;
+        if (sessionTree.isValid() && sorvane::tresselSessionFromTree(sessionTree, restored, error) &&
+            restored.isValid())
+            session = sorvane::tresselSessionToTree(restored);
+    }
+    else
+    {
+        state = captureParameterSnapshot();
+        session = tresselSessionForHost();
+    }
+    // The restored source is not published yet, so none is named, as right after a restore.
+    addSessionPropertiesForHost(state, !pending.state.isValid());
+
+    if (pending.program >= 0)
+    {
+        // The program's description shows at once; its variations arrive with the message thread.
+        describeFactoryProgram(state, pending.program);
+        session = {};
+    }
+    if (session.isValid())
+        state.appendChild(session, nullptr);
+    return state;
+}
+
 sorvane::SampleLoadEstimate SorvaneAudioProcessor::preflightSample(const juce::File& file,
                                                                    juce::String& error)
 {
@@ -187,8 +332,8 @@ void SorvaneAudioProcessor::cancelSampleLoad()
 
 void SorvaneAudioProcessor::clearLoadedSample()
 {
-    parameters.state.removeProperty("samplePath", nullptr);
-    parameters.state.removeProperty("sampleName", nullptr);
+    removeLiveStateProperty("samplePath");
+    removeLiveStateProperty("sampleName");
     sources.clear(); // cancels any load first
 }
 

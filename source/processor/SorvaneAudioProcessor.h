@@ -4,6 +4,7 @@
 #include "capture/ProcessedCapture.h"
 #include "dsp/DspSettings.h"
 #include "dsp/SorvaneEngine.h"
+#include "processor/HostCallQueue.h"
 #include "processor/LockWord.h"
 #include "processor/ParameterLayout.h"
 #include "processor/ParameterState.h"
@@ -91,8 +92,13 @@ public:
     bool revertPresetExperiment();
     bool keepPresetExperiment();
 
+    // Hosts call these three on threads of their own. There only the parameters (through their atomics)
+    // and the scalar session values change at once; the state tree and the workflows belong to the
+    // message thread, which finishes the call soon after. A state read in between already shows it.
     void getStateInformation(juce::MemoryBlock& destData) override;
     void setStateInformation(const void* data, int sizeInBytes) override;
+    // Finishes on the message thread what hosts asked for on their own threads; true when anything was.
+    bool finishHostCalls();
 
     //==================================================================================================
     void parameterChanged(const juce::String& parameterID, float newValue) override;
@@ -247,14 +253,30 @@ private:
     void adoptTresselSession(const sorvane::TresselSessionSnapshot& session);
     juce::ValueTree tresselSessionForHost() const;
     void restoreWorkflowsFromHost(const juce::ValueTree& sessionTree);
-    void addSessionPropertiesForHost(juce::ValueTree& state);
+    void addSessionPropertiesForHost(juce::ValueTree& state, bool withSource);
+    void storeSessionValuesFromHost(const juce::ValueTree& restored);
     void restoreSessionPropertiesFromHost(const juce::ValueTree& state);
+    void restoreHostState(const juce::ValueTree& tree);
+    void setParametersFromHostState(const juce::ValueTree& tree);
+    juce::ValueTree hostStateWhileCallsWait(const sorvane::HostCallQueue::Pending& pending);
+    void setProgramParameters(int index);
+    void completeProgramChange(int index);
+    static void describeFactoryProgram(juce::ValueTree& state, int index);
+    // Every write to the live state tree, and every read of it off the message thread, holds this. The
+    // framework's own flush of parameter values takes a lock of its own and runs on the message thread.
+    void installParameterState(const juce::ValueTree& tree);
+    void setLiveStateProperty(const juce::Identifier& id, const juce::var& value);
+    void removeLiveStateProperty(const juce::Identifier& id);
+    juce::var getLiveStateProperty(const juce::Identifier& id) const;
     void publishOutputMeters(const juce::AudioBuffer<float>& buffer) noexcept;
     void clearMeters() noexcept;
     double tempoCandidate() const noexcept;
 
     juce::AudioProcessorValueTreeState parameters;
     sorvane::RawParameterValues rawParameterValues{};
+    mutable std::recursive_mutex stateTreeMutex;
+    // The tree's "presetLevelLock", for program changes that arrive off the message thread.
+    mutable std::atomic<bool> presetLevelLock{false};
 
     sorvane::SorvaneEngine engine;
     double deviceSampleRate = 44100.0;
@@ -306,6 +328,8 @@ private:
     sorvane::SourceLibrary sources{sourceState, [this] { markProjectDirty(); }};
     sorvane::SourceTransport sourceTransport{sourceState, sources, wrapperType == wrapperType_Standalone,
                                              [this] { markProjectDirty(); }};
+
+    sorvane::HostCallQueue hostCalls{[this] { finishHostCalls(); }};
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(SorvaneAudioProcessor)
 };
