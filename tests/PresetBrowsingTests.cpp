@@ -153,6 +153,25 @@ TEST(PresetBrowsing, RecentListKeepsTenNewestFirstWithoutDuplicates)
         for (const auto& r : list)
             EXPECT_EQ(r.path, juce::File());
     }
+
+    // Numbers JUCE would overflow on, or an int cast could not hold, refuse the list before parsing.
+    struct Row
+    {
+        const char* text;
+        int entries, program;
+    };
+    for (const auto& row : {Row{"[{\"program\":1e10,\"name\":\"a\"}]", 0, 0},
+                            Row{"[{\"program\":99999999999999999999,\"name\":\"a\"}]", 0, 0},
+                            Row{"[{\"program\":2.5,\"name\":\"a\"}]", 0, 0},
+                            Row{"[{\"program\":3,\"name\":\"e10 1.5 +\"}]", 1, 3},
+                            Row{"[{\"program\":-1,\"name\":\"a\"}]", 1, -1}})
+    {
+        state.setProperty("recentPresetHistory", row.text, nullptr);
+        const auto list = processor->getRecentPresets();
+        ASSERT_EQ((int)list.size(), row.entries) << row.text;
+        if (row.entries > 0)
+            EXPECT_EQ(list[0].factoryIndex, row.program) << row.text;
+    }
 }
 
 TEST(PresetBrowsing, LevelLockKeepsMixAndOutputOfAUserFileWithoutThem)
