@@ -11,9 +11,10 @@ What JUCE 7.0.5 writes, and what changes:
                 The key itself stays, since the plug-in reads the index under it.
   dsp.ttl       The plug-in is described with doap:maintainer and doap:release, which belong to a
                 doap:Project: it is typed as one too. Parameters carry lv2:portProperty (lv2:enumeration,
-                lv2:toggled), which LV2 allows on ports only: it goes. The scale points of those
-                parameters hold normalised values, while their bounds and default, and the values the
-                plug-in reads from a host, are plain: the points get the plain values.
+                lv2:toggled), which LV2 allows on ports only: it goes, and a toggled parameter gets the
+                boolean range LV2 gives such parameters instead. The scale points of those parameters
+                hold normalised values, while their bounds and default, and the values the plug-in reads
+                from a host, are plain: the points get the plain values.
   ui.ttl        ui:noUserResize is listed as extension data but is a feature; opts:interface is listed as
                 a feature but is extension data.
 
@@ -173,16 +174,17 @@ def correct_manifest(text, uri):
 
 # dsp.ttl --------------------------------------------------------------------------------------------
 
+# A parameter as JUCE writes it (its scale points after lv2:portProperty), or as corrected.
 PARAMETER = re.compile(
     r"plug:(?P<id>%s)\n"
     r"\ta lv2:Parameter ;\n"
     r"\trdfs:label \"%s\" ;\n"
     r"(?:\tpg:group plug:%s ;\n)?"
-    r"\trdfs:range atom:Float ;\n"
+    r"\trdfs:range atom:(?P<range>Float|Bool) ;\n"
     r"\tlv2:default %s ;\n"
     r"\tlv2:minimum (?P<minimum>%s) ;\n"
     r"\tlv2:maximum (?P<maximum>%s)"
-    r"(?: \.|\t? ;\n(?P<property>\tlv2:portProperty lv2:enumeration (?:, lv2:toggled )?;\n)?"
+    r"(?: \.|(?:(?P<juce>\t ;\n\tlv2:portProperty lv2:enumeration (?P<toggled>, lv2:toggled )?;\n)| ;\n)"
     r"\tlv2:scalePoint (?P<points>\[\n[\s\S]*?\n\t\]) \.)" % (LOCAL_NAME, TEXT, LOCAL_NAME, NUMBER, NUMBER, NUMBER))
 SCALE_POINT = re.compile(r"\[\n\t\trdfs:label (?P<label>\"%s\") ;\n\t\trdf:value (?P<value>%s) ;\n\t\]"
                          % (TEXT, NUMBER))
@@ -196,9 +198,7 @@ def format_number(value):
     return str(int(value)) if value == int(value) else repr(value)
 
 
-def plain_scale_points(turtle, statement, match):
-    """One point per whole step from the minimum to the maximum, as JUCE writes for its choice, integer
-    and boolean parameters; JUCE's values are the steps normalised to 0..1, the corrected ones plain."""
+def scale_points(turtle, statement, match):
     points, parsed, position = match.group("points"), [], 0
     while True:
         point = SCALE_POINT.match(points, position)
@@ -207,21 +207,45 @@ def plain_scale_points(turtle, statement, match):
         parsed.append(point)
         position = point.end()
         if position == len(points):
-            break
+            return parsed
         if not points.startswith(", ", position):
             raise statement_error(turtle, statement, "unexpected scale point")
         position += 2
+
+
+def correct_parameter(turtle, statement, match):
+    """JUCE writes scale points, one per whole step from the minimum to the maximum, for its choice,
+    integer and boolean parameters, marks them with port properties and gives them values normalised to
+    0..1. Corrected, the values are plain and the port properties gone; a boolean parameter (toggled)
+    says so the way LV2 has for parameters, with a boolean range. Its host sends a boolean, which the
+    plug-in reads as 0 or 1."""
+    if match.group("points") is None:
+        if match.group("range") != "Float":
+            raise statement_error(turtle, statement, "a boolean parameter without its two scale points")
+        return statement
+    parsed = scale_points(turtle, statement, match)
     minimum, maximum = float(match.group("minimum")), float(match.group("maximum"))
     count = len(parsed)
     if count < 2 or maximum - minimum != count - 1:
         raise statement_error(turtle, statement, "scale points are not one per whole step of the range")
     values = [float(p.group("value")) for p in parsed]
     plain = [minimum + i for i in range(count)]
-    normalised = all(abs(v - i / (count - 1)) <= 1.0e-5 for i, v in enumerate(values))
-    if values != plain and not normalised:
-        raise statement_error(turtle, statement, "scale point values neither normalised nor plain")
-    return ", ".join("[\n\t\trdfs:label %s ;\n\t\trdf:value %s ;\n\t]" % (p.group("label"), format_number(v))
-                     for p, v in zip(parsed, plain))
+    if match.group("juce"):
+        normalised = all(abs(v - i / (count - 1)) <= 1.0e-5 for i, v in enumerate(values))
+        if match.group("range") != "Float" or not normalised:
+            raise statement_error(turtle, statement, "scale point values or range not as JUCE writes them")
+        boolean = match.group("toggled") is not None
+    else:
+        if values != plain:
+            raise statement_error(turtle, statement, "scale point values neither normalised nor plain")
+        boolean = match.group("range") == "Bool"
+    if boolean and (minimum, maximum) != (0.0, 1.0):
+        raise statement_error(turtle, statement, "a boolean parameter not from 0 to 1")
+    head = statement[:match.start("range")] + ("Bool" if boolean else "Float") + \
+        statement[match.end("range"):match.end("maximum")]
+    return "%s ;\n\tlv2:scalePoint %s ." % (head, ", ".join(
+        "[\n\t\trdfs:label %s ;\n\t\trdf:value %s ;\n\t]" % (p.group("label"), format_number(v))
+        for p, v in zip(parsed, plain)))
 
 
 def listed_parameters(turtle, lines, predicate):
@@ -271,10 +295,7 @@ def correct_dsp(text, uri):
         match = PARAMETER.fullmatch(statement)
         if match:
             parameters.append(match.group("id"))
-            if match.group("points") is not None:
-                head = statement[:match.end("maximum")]
-                points = plain_scale_points(turtle, statement, match)
-                turtle.statements[index] = "%s ;\n\tlv2:scalePoint %s ." % (head, points)
+            turtle.statements[index] = correct_parameter(turtle, statement, match)
         elif not (GROUP.fullmatch(statement) or BUS_GROUP.fullmatch(statement)):
             raise statement_error(turtle, statement, "not a parameter or group as JUCE describes them")
     plugin = [i for i, s in enumerate(turtle.statements) if s.startswith("<")]

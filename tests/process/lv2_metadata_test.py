@@ -27,9 +27,10 @@ URI = None
 CORRECTOR = None
 HELPER = None
 PYTHON = sys.executable
-# The product's parameters and factory programs.
+# The product's parameters and factory programs, and its one on/off parameter.
 PARAMETERS = 34
 PROGRAMS = 37
+BOOLEAN_PARAMETER = "matchSourceLevel"
 TURTLE_FILES = ["manifest.ttl", "dsp.ttl", "ui.ttl"]
 
 LV2 = "http://lv2plug.in/ns/lv2core#"
@@ -177,13 +178,20 @@ class Lv2InfoListingTest(unittest.TestCase):
         dsp = Graph(os.path.join(BUNDLE, "dsp.ttl"))
         self.assertEqual(sorted(dsp.subjects(RDF + "type", iri(LV2 + "Parameter"))), sorted(writable))
         self.assertIn(iri("http://usefulinc.com/ns/doap#Project"), dsp.objects(plugin, RDF + "type"))
-        labels = set()
+        labels, booleans = set(), []
         for parameter in writable:
             with self.subTest(parameter=parameter):
                 labels.add(literal(dsp.one(parameter, RDFS + "label")))
-                self.assertEqual(dsp.one(parameter, RDFS + "range"), iri(ATOM + "Float"))
                 self.assertEqual(dsp.objects(parameter, LV2 + "portProperty"), [])
                 low, high = number(dsp.one(parameter, LV2 + "minimum")), number(dsp.one(parameter, LV2 + "maximum"))
+                value_type = dsp.one(parameter, RDFS + "range")
+                if value_type == iri(ATOM + "Bool"):
+                    # A toggle: off and on, each named.
+                    booleans.append(parameter)
+                    self.assertEqual((low, high), (0.0, 1.0))
+                    self.assertEqual(len(dsp.objects(parameter, LV2 + "scalePoint")), 2)
+                else:
+                    self.assertEqual(value_type, iri(ATOM + "Float"))
                 self.assertLessEqual(low, number(dsp.one(parameter, LV2 + "default")))
                 self.assertLessEqual(number(dsp.one(parameter, LV2 + "default")), high)
                 points = dsp.objects(parameter, LV2 + "scalePoint")
@@ -194,6 +202,7 @@ class Lv2InfoListingTest(unittest.TestCase):
                     self.assertEqual(values, [low + i for i in range(int(high - low) + 1)])
                     self.assertEqual(len({literal(dsp.one(p, RDFS + "label")) for p in points}), len(points))
         self.assertEqual(len(labels), PARAMETERS)
+        self.assertEqual(booleans, [iri(URI + ":" + BOOLEAN_PARAMETER)])
 
 
 class CorrectionStepTest(unittest.TestCase):
@@ -259,7 +268,7 @@ class CorrectionStepTest(unittest.TestCase):
              lambda t: t.replace("\tdoap:name ", "\tdoap:license <https://kavix.audio/license> ;\n\tdoap:name ", 1),
              "unexpected statements about the plug-in: doap:license"),
             ("dsp.ttl", "scale points neither normalised nor plain", second_scale_point_value,
-             "scale point values neither normalised nor plain"),
+             "scale point values or range not as JUCE writes them"),
             ("dsp.ttl", "a prefix bound elsewhere",
              lambda t: t.replace("<http://lv2plug.in/ns/lv2core#>", "<http://lv2plug.in/ns/lv2core/>", 1),
              "dsp.ttl: unexpected prefix lv2"),
