@@ -72,7 +72,8 @@ DSP_PREFIXES = {
     "xsd": "http://www.w3.org/2001/XMLSchema#",
 }
 
-# The statements a JUCE plug-in's own description holds, ports and their properties included.
+# What JUCE 7.0.5 says about the plug-in itself; the statements nested in its ports and maintainer are
+# left as they are.
 PLUGIN_PREDICATES = {
     "ui:ui", "a", "doap:name", "doap:description", "lv2:minorVersion", "lv2:microVersion",
     "doap:maintainer", "doap:release", "lv2:optionalFeature", "lv2:extensionData", "lv2:requiredFeature",
@@ -150,8 +151,7 @@ def correct_manifest(text, uri):
     declaration = program_declaration(uri)
 
     statements = list(turtle.statements)
-    first = plugin.fullmatch(statements.pop(0))
-    if not first:
+    if not plugin.fullmatch(statements.pop(0)):
         raise statement_error(turtle, turtle.statements[0], "the first statement is not the plug-in's")
     has_ui = bool(statements) and ui.fullmatch(statements[0]) is not None
     if has_ui:
@@ -217,8 +217,8 @@ def correct_parameter(turtle, statement, match):
     """JUCE writes scale points, one per whole step from the minimum to the maximum, for its choice,
     integer and boolean parameters, marks them with port properties and gives them values normalised to
     0..1. Corrected, the values are plain and the port properties gone; a boolean parameter (toggled)
-    says so the way LV2 has for parameters, with a boolean range. Its host sends a boolean, which the
-    plug-in reads as 0 or 1."""
+    says so the way LV2 has for parameters, with a boolean range: a host then sends it a boolean, which
+    JUCE's wrapper reads as 0 or 1."""
     if match.group("points") is None:
         if match.group("range") != "Float":
             raise statement_error(turtle, statement, "a boolean parameter without its two scale points")
@@ -237,7 +237,7 @@ def correct_parameter(turtle, statement, match):
         boolean = match.group("toggled") is not None
     else:
         if values != plain:
-            raise statement_error(turtle, statement, "scale point values neither normalised nor plain")
+            raise statement_error(turtle, statement, "scale point values are not the steps of the range")
         boolean = match.group("range") == "Bool"
     if boolean and (minimum, maximum) != (0.0, 1.0):
         raise statement_error(turtle, statement, "a boolean parameter not from 0 to 1")
