@@ -12,7 +12,7 @@ SORVANE_PACKAGES=(
     libxext-dev libxrender-dev libxcomposite-dev libxcursor-dev libpng-dev libjpeg-dev zlib1g-dev
     libflac-dev libvorbis-dev libmpg123-dev ffmpeg
     libgtest-dev libbenchmark-dev chromium
-    jalv lilv-utils ardour desktop-file-utils appstream
+    jalv lilv-utils lv2-dev sordi ardour desktop-file-utils appstream
     fontconfig-config xvfb xauth x11-utils jackd2 python3
 )
 

@@ -1,7 +1,8 @@
 """The built plug-ins in real hosts from Debian: lv2info reads the LV2 bundle's description without a
 warning, jalv runs the LV2 on a private JACK dummy server while a tone goes in and jack_rec records
 what comes out, and Ardour's headless session tool (dummy backend) inserts the VST3 and the LV2 on a
-track and renders a generated file through each, held to the processor run directly.
+track and renders a generated file through each, held to the processor run directly; for the LV2 it
+offers a control for every parameter the bundle declares, and its factory presets.
 
     python3 plugin_hosts_test.py --lv2-bundle PATH --vst3-bundle PATH --reference RENDERER [unittest names...]
 """
@@ -343,6 +344,73 @@ class ArdourInsertTest(unittest.TestCase):
                                     stdin=subprocess.DEVNULL)
             self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
             self.assertIn("INSERTED|Sorvane|Kavix|2|2", result.stdout)
+
+
+# Every control Ardour made for the inserted LV2 (what its generic editor is built from) and its presets.
+# JUCE's LV2 declares its parameters as patch properties, not ports, so Ardour's port-based list
+# (Plugin:parameter_count) holds only JUCE's nine ports: audio, two atom ports, latency, free-wheeling and
+# enabled. The parameters are property controls.
+ARDOUR_CONTROLS_SCRIPT = """
+AudioEngine:set_backend("None (Dummy)", "", "")
+local s = create_session(SESSION, "controls", 48000)
+local t = s:new_audio_track(2, 2, nil, 1, "T", ARDOUR.PresentationInfo.max_order, ARDOUR.TrackMode.Normal,
+                            true):front()
+local p = ARDOUR.LuaAPI.new_plugin(s, URI, ARDOUR.PluginType.LV2, "")
+assert(not p:isnil(), "not loaded")
+assert(t:add_processor_by_index(p, 0, nil, true) == 0, "not inserted")
+local plugin = p:to_insert():plugin(0)
+local a = p:to_automatable()
+for param in a:all_automatable_params():iter() do
+  local c = a:automation_control(param, false)
+  local d = c:desc()
+  print("CONTROL|" .. c:name() .. "|" .. d.label .. "|" .. tostring(d.toggled) .. "|" .. d.lower .. "|" .. d.upper
+        .. "|" .. d.normal)
+end
+for preset in plugin:get_info():get_presets(false):iter() do print("PRESET|" .. preset.label) end
+local chosen = plugin:preset_by_label(PRESET)
+assert(chosen, "no preset " .. PRESET)
+print("LOADED|" .. tostring(plugin:load_preset(chosen)))
+close_session()
+"""
+
+TURTLE_PARAMETER = re.compile(r'plug:(\w+)\n\ta lv2:Parameter ;\n\trdfs:label "([^"]*)" ;\n(?:\tpg:group \S+ ;\n)?'
+                              r'\trdfs:range atom:(\w+) ;\n\tlv2:default (\S+) ;\n\tlv2:minimum (\S+) ;\n'
+                              r'\tlv2:maximum ([^\s;]+)')
+TURTLE_PRESET = re.compile(r'\ta pset:Preset ;\n\tlv2:appliesTo <[^>]*> ;\n\trdfs:label "([^"]*)" ;')
+
+
+class ArdourControlsTest(unittest.TestCase):
+    def test_ardour_offers_a_control_for_every_parameter_and_every_factory_preset(self):
+        with open(os.path.join(BUNDLE, "dsp.ttl")) as f:
+            # Label, whether a toggle (boolean range), minimum, maximum and default.
+            declared = {URI + ":" + m.group(1): (m.group(2), str(m.group(3) == "Bool").lower())
+                        + tuple(float(v) for v in m.group(5, 6, 4)) for m in TURTLE_PARAMETER.finditer(f.read())}
+        with open(os.path.join(BUNDLE, "manifest.ttl")) as f:
+            presets = TURTLE_PRESET.findall(f.read())
+        self.assertEqual(len(declared), 34)
+        self.assertEqual(len(presets), 37)
+        with tempfile.TemporaryDirectory() as home:
+            script = os.path.join(home, "controls.lua")
+            with open(script, "w") as f:
+                f.write('SESSION = "%s"\nURI = "%s"\nPRESET = "%s"\n' % (os.path.join(home, "session"), URI,
+                                                                       presets[-1]) + ARDOUR_CONTROLS_SCRIPT)
+            env = host_environment(HOME=home, LV2_PATH=os.path.dirname(BUNDLE))
+            result = subprocess.run(["ardour7-lua", script], env=env, capture_output=True, text=True, timeout=90,
+                                    stdin=subprocess.DEVNULL)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertNotIn("Error:", result.stdout + result.stderr)
+        lines = [line.split("|") for line in result.stdout.splitlines() if "|" in line]
+        # Ardour names the control of an LV2 property after the property's IRI.
+        offered = {line[1][len("property-"):]: tuple(line[2:4]) + tuple(float(v) for v in line[4:7])
+                   for line in lines if line[0] == "CONTROL" and line[1].startswith("property-")}
+        self.assertEqual(sorted(offered), sorted(declared))
+        self.assertIn("true", [values[1] for values in declared.values()])
+        for parameter, values in sorted(declared.items()):
+            self.assertEqual(offered[parameter][:2], values[:2], parameter)
+            for got, expected in zip(offered[parameter][2:], values[2:]):
+                self.assertAlmostEqual(got, expected, delta=1.0e-6 * max(1.0, abs(expected)), msg=parameter)
+        self.assertEqual(sorted(line[1] for line in lines if line[0] == "PRESET"), sorted(presets))
+        self.assertIn(["LOADED", "true"], lines)
 
 
 if __name__ == "__main__":
