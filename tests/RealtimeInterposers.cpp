@@ -22,11 +22,18 @@ namespace
 thread_local bool watching = false;
 std::array<std::atomic<long>, numEvents> counters{};
 std::atomic<std::size_t> allocationLimit{SIZE_MAX};
+std::atomic<std::size_t> largestWatched{0};
 
 void note(Event e) noexcept
 {
     if (watching)
         counters[(size_t)e].fetch_add(1, std::memory_order_relaxed);
+}
+
+void noteAllocationSize(std::size_t size) noexcept
+{
+    if (watching && size > largestWatched.load(std::memory_order_relaxed))
+        largestWatched.store(size, std::memory_order_relaxed);
 }
 
 bool refused(std::size_t bytes) noexcept
@@ -44,6 +51,12 @@ void resetCounts() noexcept
 {
     for (auto& c : counters)
         c.store(0);
+    largestWatched.store(0);
+}
+
+std::size_t largestAllocation() noexcept
+{
+    return largestWatched.load();
 }
 
 void failAllocationsLargerThan(std::size_t bytes) noexcept
@@ -252,6 +265,7 @@ namespace
 void* allocate(std::size_t size, std::size_t alignment = 0)
 {
     note(Event::operatorNew);
+    sorvane::realtime::noteAllocationSize(size);
     void* p = nullptr;
     if (alignment > alignof(std::max_align_t))
     {

@@ -31,6 +31,8 @@ inline constexpr std::array<const char*, numEvents> eventNames{
 
 long count(Event e) noexcept;
 void resetCounts() noexcept;
+// The largest operator new request on a watched thread since the last reset.
+std::size_t largestAllocation() noexcept;
 
 // Fault injection, on every thread: while on, the malloc family returns null (posix_memalign
 // ENOMEM) and operator new throws std::bad_alloc for any request of more than `bytes`.

@@ -271,6 +271,56 @@ TEST(PluginHostRealtime, HostedLv2ProcessCallNeverAllocatesOrWaits)
             p.releaseResources();
         }
 }
+
+// The same through the VST3. JUCE 7.0.5's VST3 wrapper copies its channel mapping on every process call
+// (ClientBufferMapper's maps handed by value to ClientRemappedBuffer): one 8-byte operator new and one
+// delete a block, its own and not the product's. The locks, found by their call sites with a debugger:
+// the hosting's process spin lock, two mutexes in VST3PluginInstance::processAudio and one in
+// MidiEventList::toMidiBuffer (the host's side), and the processor's callback lock in the wrapper's
+// JuceVST3Component::processAudio; a parameter change adds the listener lock. The processor's own
+// process call takes none (SorvaneRealtimeTests).
+TEST(PluginHostRealtime, HostedVst3ProcessCallAllocatesOnlyTheWrappersChannelMapping)
+{
+    ASSERT_TRUE(reference().isObject());
+    constexpr int blocks = 200;
+    for (const bool automate : {false, true})
+        for (auto block : {32, 512, 2048})
+        {
+            SCOPED_TRACE(juce::String(automate ? "automated" : "steady") + ", block " + juce::String(block));
+            auto loaded = load({"VST3", SORVANE_VST3_BUNDLE}, 48000.0, block);
+            ASSERT_NE(loaded.instance, nullptr);
+            auto& p = *loaded.instance;
+            p.setPlayConfigDetails(2, 2, 48000.0, block);
+            p.prepareToPlay(48000.0, block);
+            const auto params = productParameters(p);
+            ASSERT_EQ(params.size(), numProductParameters);
+            juce::AudioBuffer<float> buffer(2, block);
+            juce::MidiBuffer midi;
+            fillInput(buffer, 0, 48000.0);
+            p.processBlock(buffer, midi);
+            sorvane::realtime::resetCounts();
+            for (int i = 0; i < blocks; ++i)
+            {
+                if (automate)
+                    params[automatedParameter(i, params.size())]->setValue(automatedValue(i));
+                fillInput(buffer, i * block, 48000.0);
+                sorvane::realtime::Watch watch;
+                p.processBlock(buffer, midi);
+            }
+            using namespace sorvane::realtime;
+            EXPECT_EQ(count(operatorNew), blocks);
+            EXPECT_EQ(count(operatorDelete), blocks);
+            EXPECT_EQ(count(mallocFamily), blocks) << "operator new's own malloc";
+            EXPECT_EQ(count(freeCall), blocks);
+            EXPECT_EQ(largestAllocation(), 8u);
+            for (const auto e : {mutexTryLock, readWriteLock, conditionWait, yield})
+                EXPECT_EQ(count(e), 0) << eventNames[static_cast<size_t>(e)];
+            EXPECT_EQ(count(spinLockEnter), blocks) << "the hosting's own process lock";
+            EXPECT_GE(count(mutexLock), 4 * blocks) << "JUCE's locks, named above";
+            EXPECT_LE(count(mutexLock), (automate ? 5 : 4) * blocks) << "JUCE's locks, named above";
+            p.releaseResources();
+        }
+}
 #endif
 
 INSTANTIATE_TEST_SUITE_P(Vst3, PluginHostParameters, ::testing::Values(Format{"VST3", SORVANE_VST3_BUNDLE}),
