@@ -293,3 +293,53 @@ TEST(PresetBrowsing, EditorSavesLoadsAndEditsUserPresets)
     EXPECT_EQ(alerts[0], "Could not load preset: The selected file is not a valid Sorvane preset.");
     editor = nullptr;
 }
+
+// Presets and DNA are shared: after the user's own presets filled the recent list with their paths, a
+// saved preset and a copied DNA carry the sound but no path of this home folder. Older files that carry
+// a list still load, without bringing it in.
+TEST(PresetBrowsing, SharedPresetsAndDnaCarryNoPathOfTheUser)
+{
+    sorvane::test::ScopedTemporaryHome home;
+    auto processor = makeProcessor();
+    const auto homePath = home.getFolder().getFullPathName();
+    const auto mine = home.getFolder().getChildFile("Presets").getChildFile("mine.sorvane");
+    ASSERT_TRUE(mine.getParentDirectory().createDirectory().wasOk());
+    ASSERT_TRUE(mine.replaceWithText("<SORVANE_STATE><PARAM id=\"drive\" value=\"61\"/></SORVANE_STATE>"));
+    juce::String error;
+    ASSERT_TRUE(processor->applyBrowserPreset(fileEntry(mine), error)) << error;
+    processor->setCurrentProgram(15); // a row with a Tressel session, made after the list held the path
+    ASSERT_TRUE(processor->captureParameterSnapshot().toXmlString().contains(homePath))
+        << "the local list names the user's file";
+
+    const auto saved = home.getFolder().getChildFile("Presets").getChildFile("shared.sorvane");
+    ASSERT_TRUE(processor->saveUserPreset(saved, false, error)) << error;
+    const auto savedText = saved.loadFileAsString();
+    EXPECT_FALSE(savedText.contains(homePath)) << savedText;
+    EXPECT_FALSE(savedText.contains("recentPresetHistory"));
+    EXPECT_TRUE(savedText.contains("drive"));
+
+    const auto dna = processor->copyTresselDna(error);
+    ASSERT_TRUE(dna.startsWith("SV1:")) << error;
+    juce::MemoryOutputStream decoded;
+    ASSERT_TRUE(juce::Base64::convertFromBase64(decoded, dna.substring(4)));
+    const auto dnaText = decoded.toString();
+    EXPECT_FALSE(dnaText.contains(homePath));
+    EXPECT_FALSE(dnaText.contains("recentPresetHistory"));
+
+    // A DNA pasted elsewhere gives the same sound; the receiver's own list stays.
+    auto other = makeProcessor();
+    other->setCurrentProgram(4);
+    const auto otherList = other->getRecentPresets();
+    ASSERT_TRUE(other->importTresselDna(dna, error)) << error;
+    EXPECT_EQ(other->getRecentPresets().size(), otherList.size());
+    EXPECT_FLOAT_EQ(sorvane::test::plain(*other, "drive"), sorvane::test::plain(*processor, "drive"));
+
+    // An older preset that carries someone's list still loads, and the list stays ours.
+    const auto old = home.getFolder().getChildFile("Presets").getChildFile("old.sorvane");
+    ASSERT_TRUE(old.replaceWithText("<SORVANE_STATE recentPresetHistory=\"[{&quot;program&quot;:-1,"
+                                    "&quot;path&quot;:&quot;/home/someone/x.sorvane&quot;,&quot;name&quot;:"
+                                    "&quot;x&quot;}]\"><PARAM id=\"drive\" value=\"33\"/></SORVANE_STATE>"));
+    ASSERT_TRUE(processor->applyBrowserPreset(fileEntry(old), error)) << error;
+    EXPECT_FLOAT_EQ(sorvane::test::plain(*processor, "drive"), 33.0f);
+    EXPECT_FALSE(processor->captureParameterSnapshot().toXmlString().contains("someone"));
+}

@@ -99,7 +99,7 @@ juce::String fileContentHash(const juce::File& file)
 
 bool writePresetTreeAtomically(const juce::File& file, const juce::ValueTree& tree, bool replace)
 {
-    const auto text = presetXmlText(tree);
+    const auto text = presetXmlText(withoutLocalProperties(tree));
     return text.isNotEmpty() && writeFileAtomically(file, text, replace);
 }
 

@@ -50,6 +50,25 @@ void removeNonFiniteParameterValues(juce::ValueTree& tree)
         removeNonFiniteParameterValues(child);
 }
 
+namespace
+{
+void removeLocalProperties(juce::ValueTree& tree)
+{
+    for (const auto* id : {"recentPresetHistory", "samplePath", "sampleName"})
+        tree.removeProperty(id, nullptr);
+    for (auto child : tree)
+        removeLocalProperties(child);
+}
+} // namespace
+
+juce::ValueTree withoutLocalProperties(const juce::ValueTree& tree)
+{
+    auto copy = tree.createCopy();
+    if (copy.isValid())
+        removeLocalProperties(copy);
+    return copy;
+}
+
 void migrateWorkflowParameters(juce::ValueTree& tree)
 {
     if (!tree.isValid())

@@ -39,6 +39,11 @@ bool containsNonFiniteParameterValue(const juce::ValueTree& tree);
 // default as if the value were missing: a NaN would pass every range check and be saved again.
 void removeNonFiniteParameterValues(juce::ValueTree& tree);
 
+// A copy of `tree` without what belongs to this machine and user only, at any depth: the recent-preset
+// list (paths of the user's own files) and a source's path and name. Presets, DNA and packages are
+// shared; they carry the sound and nothing private.
+juce::ValueTree withoutLocalProperties(const juce::ValueTree& tree);
+
 // Installs `tree` as the parameter state and writes each parameter's own plain value into its
 // child, in the order a fresh state lists them. The framework leaves a child's text alone when the
 // parameter did not move, so without this a snapshot could carry values (or gaps) the parameters

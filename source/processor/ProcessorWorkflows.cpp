@@ -239,6 +239,12 @@ bool SorvaneAudioProcessor::importTresselDna(const juce::String& text, juce::Str
     tresselController.restore(payload.session);
     adoptTresselSession(payload.session);
     workflowSeed.store(payload.session.seed);
+    // The recent list is this user's; a pasted sound keeps it (older DNA may carry someone else's).
+    const juce::Identifier recent{"recentPresetHistory"};
+    if (const auto local = getLiveStateProperty(recent); !local.isVoid())
+        payload.exactState.setProperty(recent, local, nullptr);
+    else
+        payload.exactState.removeProperty(recent, nullptr);
     applyParameterSnapshot(payload.exactState);
     pushMutationHistory(payload.exactState);
     return true;

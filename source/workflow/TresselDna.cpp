@@ -98,9 +98,11 @@ std::optional<std::vector<char>> fromBase64(juce::String::CharPointerType text)
 }
 } // namespace
 
-juce::ValueTree makeTresselDnaTree(const TresselSessionSnapshot& session, const juce::ValueTree& exactState)
+juce::ValueTree makeTresselDnaTree(const TresselSessionSnapshot& session, const juce::ValueTree& sharedState)
 {
-    auto tree = tresselSessionToTree(session);
+    // DNA is pasted in public: the sound travels, the user's recent files and source path do not.
+    auto tree = withoutLocalProperties(tresselSessionToTree(session));
+    const auto exactState = withoutLocalProperties(sharedState);
     tree.setProperty(tresselTreeIds::dnaId, treeDigest(exactState), nullptr);
     tree.setProperty(product, productName, nullptr);
     tree.setProperty(dnaSchemaVersion, currentDnaSchema, nullptr);
