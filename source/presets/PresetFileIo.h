@@ -34,6 +34,9 @@ juce::String presetXmlText(const juce::ValueTree& tree);
 // and renames it over target. A failure leaves target as it was and removes the temporary. With
 // `replace` false an existing target is never replaced, even one that appeared meanwhile.
 bool writeFileAtomically(const juce::File& target, const juce::String& text, bool replace = true);
+// The same, with the reason of a failure as words for a sentence, such as "No space left on device".
+bool writeFileAtomically(const juce::File& target, const juce::String& text, bool replace,
+                         juce::String& reason);
 
 // Moves `from` to `to` with one rename that never replaces anything at `to`.
 bool moveWithoutReplacing(const juce::File& from, const juce::File& to);
