@@ -36,14 +36,6 @@ bool hasOnlyPlainAttributes(const juce::XmlElement& element)
     return true;
 }
 
-juce::File temporaryNameFor(const juce::File& target)
-{
-    static std::atomic<std::uint32_t> counter{0};
-    return target.getSiblingFile("." + target.getFileName() + ".partial-" + juce::String((int)::getpid()) +
-                                 "-" + juce::String::toHexString((int)counter.fetch_add(1)) + "-" +
-                                 juce::String::toHexString(juce::Time::getHighResolutionTicks()) + ".tmp");
-}
-
 bool writeAll(int fd, const char* bytes, std::size_t size)
 {
     while (size > 0)
@@ -61,6 +53,17 @@ bool writeAll(int fd, const char* bytes, std::size_t size)
     return true;
 }
 } // namespace
+
+juce::File presetTemporaryFileFor(const juce::File& target)
+{
+    static std::atomic<std::uint32_t> counter{0};
+    // The target's name is shortened where needed, never the part that makes the name unique.
+    return target.getSiblingFile(
+        fileNameWithin(".", target.getFileName(),
+                       ".partial-" + juce::String((int)::getpid()) + "-" +
+                           juce::String::toHexString((int)counter.fetch_add(1)) + "-" +
+                           juce::String::toHexString(juce::Time::getHighResolutionTicks()) + ".tmp"));
+}
 
 PresetReadResult readXmlTree(const juce::File& file, std::int64_t maxBytes, const juce::Identifier& rootType,
                              juce::ValueTree& out)
@@ -136,7 +139,7 @@ bool writeFileAtomically(const juce::File& target, const juce::String& text, boo
         return false;
     };
 
-    auto temporary = temporaryNameFor(target);
+    auto temporary = presetTemporaryFileFor(target);
     const int fd =
         ::open(temporary.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)

@@ -45,6 +45,11 @@ bool moveWithoutReplacing(const juce::File& from, const juce::File& to);
 // moved file, or a null File on failure.
 juce::File moveIntoFolderKeepingName(const juce::File& file, const juce::File& folder);
 
+// The hidden temporary writeFileAtomically writes first: "." + the start of target's name +
+// ".partial-" + process, counter and clock + ".tmp", within a folder entry's 255 bytes however long
+// target's name is.
+juce::File presetTemporaryFileFor(const juce::File& target);
+
 // True for the hidden temporaries writeFileAtomically leaves behind when killed mid-write.
 bool isPresetTemporaryFile(const juce::File& file);
 
