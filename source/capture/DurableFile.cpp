@@ -116,6 +116,28 @@ juce::File temporaryFileBeside(const juce::File& target)
     return candidate;
 }
 
+bool writeNewFile(const juce::File& file, const void* data, size_t size)
+{
+    const auto fd = ::open(file.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    auto* bytes = static_cast<const char*>(data);
+    bool written = true;
+    while (size > 0 && written)
+    {
+        const auto n = ::write(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        written = n > 0;
+        if (written)
+        {
+            bytes += n;
+            size -= (size_t)n;
+        }
+    }
+    return ::close(fd) == 0 && written;
+}
+
 bool replaceFileDurably(const juce::File& temporary, const juce::File& target)
 {
     if (!temporary.existsAsFile() || temporary.getParentDirectory() != target.getParentDirectory())

@@ -22,6 +22,11 @@ juce::String fileNameWithin(const juce::String& prefix, const juce::String& name
 // however long target's own name is.
 juce::File temporaryFileBeside(const juce::File& target);
 
+// Creates file, which must not exist yet, and writes the bytes into it, checking every write and the
+// close. Unlike juce::File::replaceWithData it puts no temporary of its own beside file, whose name may
+// already be as long as a name can be.
+bool writeNewFile(const juce::File& file, const void* data, size_t size);
+
 // Syncs temporary, renames it over target in one step and syncs the folder. temporary must sit in
 // target's folder. A failure before the rename leaves target untouched and temporary for the caller;
 // false after the rename means the folder could not be synced, so the new target may not survive a
