@@ -274,7 +274,6 @@ TEST(LongNames, EveryWriterPublishesA255ByteNameUnderExactlyThatName)
             EXPECT_TRUE(writer.write(file, error)) << error;
             EXPECT_EQ(namesIn(folder.dir), juce::StringArray(name));
             juce::MemoryBlock bytes;
-            ASSERT_TRUE(file.loadFileAsData(bytes));
-            EXPECT_TRUE(bytes.toString().startsWith(writer.firstBytes));
+            EXPECT_TRUE(file.loadFileAsData(bytes) && bytes.toString().startsWith(writer.firstBytes));
         }
 }
