@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -47,7 +48,12 @@ struct PrivateFolder
                      .getNonexistentChildFile("sorvane-instance", {}, false);
         ::mkdir(folder.getFullPathName().toRawUTF8(), 0700);
     }
-    ~PrivateFolder() { folder.deleteRecursively(); }
+    // std::filesystem, since JUCE's directory listing leaves sockets out and so never removes them.
+    ~PrivateFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder.getFullPathName().toStdString(), ignored);
+    }
 
     juce::File folder;
 };
