@@ -13,7 +13,7 @@ SORVANE_PACKAGES=(
     libflac-dev libvorbis-dev libmpg123-dev ffmpeg
     libgtest-dev libbenchmark-dev chromium
     jalv lilv-utils lv2-dev sordi ardour desktop-file-utils appstream
-    fontconfig-config xvfb xauth x11-utils jackd2 python3
+    fontconfig-config xvfb xauth x11-utils xdotool jackd2 python3
 )
 
 sorvane_install_missing() {

@@ -1,6 +1,7 @@
 // Browsing on the processor and in the editor: applying entries, the audition session with its exact
 // revert, the recent list, the level lock and the browser controls driven headless.
 #include "EditorTestSupport.h"
+#include "SmallTmpfs.h"
 #include "TestSupport.h"
 
 #include "editor/SorvaneAudioProcessorEditor.h"
@@ -342,4 +343,38 @@ TEST(PresetBrowsing, SharedPresetsAndDnaCarryNoPathOfTheUser)
     ASSERT_TRUE(processor->applyBrowserPreset(fileEntry(old), error)) << error;
     EXPECT_FLOAT_EQ(sorvane::test::plain(*processor, "drive"), 33.0f);
     EXPECT_FALSE(processor->captureParameterSnapshot().toXmlString().contains("someone"));
+
+TEST(PresetBrowsing, EditorSaysWhyAFavouriteWasNotSavedAndKeepsShowingTheSavedList)
+{
+    sorvane::test::AcknowledgedTemporaryHome home;
+    const auto browserFile = sorvane::PresetCatalog::defaultBrowserFile();
+    ASSERT_TRUE(browserFile.isAChildOf(home.getFolder()));
+    sorvane::test::SmallTmpfs disk(browserFile.getParentDirectory());
+    if (!disk.isMounted())
+        GTEST_SKIP() << "needs a small full disk: " << disk.whyNot();
+
+    auto processor = makeProcessor(juce::AudioProcessor::wrapperType_VST3);
+    std::unique_ptr<SorvaneAudioProcessorEditor> editor(
+        dynamic_cast<SorvaneAudioProcessorEditor*>(processor->createEditor()));
+    editor->stopTimer();
+    auto& p = editor->getPresetControls();
+    p.browser.setSelectedId(1, juce::sendNotificationSync);
+    const auto id = editor->getSelectedPreset()->id;
+    const auto altF = juce::KeyPress('f', juce::ModifierKeys::altModifier, 0);
+    editor->keyPressed(altF);
+    ASSERT_EQ(editor->getStatusMessage(), "ADDED TO FAVOURITES");
+    const auto saved = browserFile.loadFileAsString();
+    ASSERT_TRUE(saved.contains(id));
+
+    ASSERT_TRUE(disk.fill());
+    editor->keyPressed(altF);
+    EXPECT_EQ(editor->getStatusMessage(),
+              "The preset was not removed from the favourites: " + browserFile.getFullPathName() +
+                  " could not be written (No space left on device).");
+    // The browser, the catalog and the file agree: still a favourite.
+    EXPECT_TRUE(p.browser.getText().startsWith("* ")) << p.browser.getText();
+    EXPECT_TRUE(editor->getSelectedPreset()->favourite);
+    EXPECT_EQ(processor->getPresetCatalog().getFavourites(), juce::StringArray(id));
+    EXPECT_EQ(browserFile.loadFileAsString(), saved);
+    editor = nullptr;
 }

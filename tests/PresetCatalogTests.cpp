@@ -1,6 +1,7 @@
 // The user preset catalog on real folders: scanning, validation and quarantine of damaged files, the
 // index cache, favourites, queries and the edits of user presets.
 #include "TestSupport.h"
+#include "SmallTmpfs.h"
 #include "UnwritableFolder.h"
 
 #include "presets/PresetCatalog.h"
@@ -308,18 +309,21 @@ TEST(PresetCatalog, FavouritesPersistAcrossCatalogsAndOnlyValidEntriesTakeThem)
 {
     CatalogFolders folders;
     folders.write("bad.sorvane", "x");
+    juce::String error;
     {
         auto catalog = folders.open();
-        EXPECT_TRUE(catalog->setFavourite("factory:3", true));
-        EXPECT_TRUE(catalog->setFavourite("factory:3", true));
-        EXPECT_FALSE(catalog->setFavourite(byName(*catalog, "bad")->id, true));
-        EXPECT_FALSE(catalog->setFavourite("factory:99", true));
+        EXPECT_TRUE(catalog->setFavourite("factory:3", true, error));
+        EXPECT_TRUE(catalog->setFavourite("factory:3", true, error));
+        EXPECT_FALSE(catalog->setFavourite(byName(*catalog, "bad")->id, true, error));
+        EXPECT_EQ(error, "A quarantined preset cannot be a favourite.");
+        EXPECT_FALSE(catalog->setFavourite("factory:99", true, error));
+        EXPECT_EQ(error, "The preset is no longer in the list.");
         EXPECT_EQ(catalog->getFavourites(), juce::StringArray("factory:3"));
     }
     auto catalog = folders.open();
     EXPECT_TRUE(catalog->getPresets()[3].favourite);
     EXPECT_EQ(factoryRows(catalog->query("All", "All", true, {})), std::vector<int>{3});
-    EXPECT_TRUE(catalog->setFavourite("factory:3", false));
+    EXPECT_TRUE(catalog->setFavourite("factory:3", false, error));
     EXPECT_TRUE(catalog->query({}, {}, true, {}).empty());
     EXPECT_TRUE(folders.browser.loadFileAsString().contains("SORVANE_PRESET_BROWSER"));
 }
@@ -470,7 +474,7 @@ TEST(PresetCatalog, EditsRenameDuplicateRetagAndTrashWithoutLosingAnything)
     juce::String error;
 
     const auto padId = byName(*catalog, "pad")->id;
-    ASSERT_TRUE(catalog->setFavourite(padId, true));
+    ASSERT_TRUE(catalog->setFavourite(padId, true, error));
     ASSERT_TRUE(catalog->renamePreset(padId, "  Pad ", error)) << error;
     const auto* renamed = byName(*catalog, "Pad");
     ASSERT_NE(renamed, nullptr);
@@ -538,4 +542,57 @@ TEST(PresetCatalog, ARenameWhoseOldFileCannotBeRemovedLeavesOnlyTheOldFile)
     EXPECT_EQ(error, "Could not update the renamed preset metadata.");
     EXPECT_TRUE(folders.presets.getChildFile("old.sorvane").existsAsFile());
     EXPECT_FALSE(folders.presets.getChildFile("new.sorvane").exists());
+}
+
+TEST(PresetCatalog, AFavouriteThatCannotBeSavedChangesNothingInMemoryOrOnDisk)
+{
+    CatalogFolders folders;
+    sorvane::test::SmallTmpfs disk(folders.browser.getParentDirectory());
+    if (!disk.isMounted())
+        GTEST_SKIP() << "needs a small full disk: " << disk.whyNot();
+
+    auto catalog = folders.open();
+    juce::String error;
+    ASSERT_TRUE(catalog->setFavourite("factory:3", true, error)) << error;
+    ASSERT_TRUE(catalog->setFavourite("factory:5", true, error)) << error;
+    const auto saved = folders.browser.loadFileAsString();
+    ASSERT_TRUE(saved.contains("factory:3") && saved.contains("factory:5"));
+    ASSERT_TRUE(disk.fill());
+
+    struct Case
+    {
+        const char* id;
+        bool favourite;
+        juce::String sentenceStart;
+    };
+    const Case cases[] = {
+        {"factory:3", false, "The preset was not removed from the favourites: "},
+        {"factory:7", true, "The preset was not added to the favourites: "},
+    };
+    const auto names = [&]
+    {
+        juce::StringArray found;
+        for (const auto& f :
+             folders.browser.getParentDirectory().findChildFiles(juce::File::findFiles, false, "*"))
+            found.add(f.getFileName());
+        found.sort(false);
+        return found;
+    };
+    const auto namesBefore = names();
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.id);
+        EXPECT_FALSE(catalog->setFavourite(c.id, c.favourite, error));
+        EXPECT_EQ(error, c.sentenceStart + folders.browser.getFullPathName() +
+                             " could not be written (No space left on device).");
+        EXPECT_EQ(catalog->getFavourites(), juce::StringArray("factory:3", "factory:5"));
+        EXPECT_EQ(factoryRows(catalog->query({}, {}, true, {})), (std::vector<int>{3, 5}));
+        EXPECT_EQ(folders.browser.loadFileAsString(), saved);
+        EXPECT_EQ(names(), namesBefore) << "a temporary was left behind";
+    }
+
+    // With room again the same change goes through, and a fresh catalog reads it back.
+    ASSERT_TRUE(disk.empty());
+    ASSERT_TRUE(catalog->setFavourite("factory:3", false, error)) << error;
+    EXPECT_EQ(folders.open()->getFavourites(), juce::StringArray("factory:5"));
 }

@@ -362,6 +362,46 @@ TEST(RenderJobs, AnOutputThatIsAnInputUnderAnySpellingIsRefused)
     EXPECT_TRUE(jobs[0].refusal.contains("does not match --format")) << jobs[0].refusal;
 }
 
+TEST(RenderJobs, AMissingPathIsResolvedAsFarAsItExistsAtAnyDepth)
+{
+    RenderFolder folder;
+    const juce::File base(resolvedPath(folder.dir));
+    ASSERT_TRUE(base.getChildFile("sub").createDirectory().wasOk());
+    ASSERT_TRUE(base.getChildFile("sub").createSymbolicLink(base.getChildFile("link"), true));
+    // Thousands of folders deep: the walk up must not take stack per folder.
+    const auto deep = juce::String::repeatedString("m/", 3000) + "in.wav";
+
+    struct Case
+    {
+        juce::String path;
+        juce::File expected;
+    };
+    const Case cases[] = {
+        {"missing.wav", base.getChildFile("missing.wav")},
+        {"link/missing/deeper.wav", base.getChildFile("sub/missing/deeper.wav")},
+        {"link/missing/../x.wav", base.getChildFile("sub/x.wav")},
+        {"sub/../link/x.wav", base.getChildFile("sub/x.wav")},
+        {deep, base.getChildFile(deep)},
+        {"link/" + deep, base.getChildFile("sub/" + deep)},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.path.substring(0, 40));
+        EXPECT_EQ(resolvedPath(folder.dir.getChildFile(c.path)), c.expected.getFullPathName());
+    }
+    EXPECT_TRUE(sameFile(folder.dir.getChildFile("link/" + deep), folder.dir.getChildFile("sub/" + deep)));
+    EXPECT_FALSE(sameFile(folder.dir.getChildFile(deep), folder.dir.getChildFile("sub/" + deep)));
+
+    // Planned like any other missing input: the renderer says it is missing when it gets there.
+    RenderCommand command;
+    command.paths = juce::StringArray(deep, "out.wav");
+    std::vector<RenderJob> jobs;
+    juce::String error;
+    ASSERT_TRUE(planRenderJobs(command, folder.dir, jobs, error)) << error;
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_TRUE(jobs[0].refusal.isEmpty()) << jobs[0].refusal;
+}
+
 TEST(RenderJobs, AFolderBecomesItsAudioFilesInAnOutputFolder)
 {
     RenderFolder folder;

@@ -307,6 +307,17 @@ TEST(SetupAdvisorEditor, RunShowsTheDialogAndVisualAdviceRevertsCleanly)
     ASSERT_TRUE(f.editor->writeAdvisorSupportBundle(bundle));
     EXPECT_EQ(juce::JSON::parse(bundle.loadFileAsString())["fingerprint"].toString(),
               f.editor->getLastAdvisorReport().fingerprint);
+    EXPECT_TRUE(bundle.loadFileAsString().contains("\r\n"));
+    EXPECT_FALSE(bundle.loadFileAsString().replace("\r\n", "").containsChar('\n'));
+
+    // A name of 255 bytes (CJK, three bytes a character) gets the same bytes under exactly that name.
+    const auto longName =
+        "a" + juce::String::repeatedString(juce::String::fromUTF8("\xe9\x9f\xb3"), 83) + ".json";
+    ASSERT_EQ(longName.getNumBytesAsUTF8(), 255u);
+    const auto longBundle = bundle.getSiblingFile(longName);
+    ASSERT_TRUE(f.editor->writeAdvisorSupportBundle(longBundle)) << f.editor->getStatusMessage();
+    EXPECT_EQ(longBundle.loadFileAsString(), bundle.loadFileAsString());
+    EXPECT_EQ(bundle.getParentDirectory().getNumberOfChildFiles(juce::File::findFilesAndDirectories, "*"), 2);
 }
 
 TEST(SetupAdvisorEditor, ExportBeforeARunAndCancelDuringOneChangeNothing)

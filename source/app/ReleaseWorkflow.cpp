@@ -267,15 +267,18 @@ bool StandaloneReleaseWorkflow::certifyPresetSearch()
                 return true;
         return false;
     };
-    const bool toggled =
-        processor.setPresetFavourite(first.id, !first.favourite) && favouriteNow() != first.favourite;
-    const bool restored =
-        processor.setPresetFavourite(first.id, first.favourite) && favouriteNow() == first.favourite;
+    juce::String favouriteError;
+    const bool toggled = processor.setPresetFavourite(first.id, !first.favourite, favouriteError) &&
+                         favouriteNow() != first.favourite;
+    const bool restored = toggled &&
+                          processor.setPresetFavourite(first.id, first.favourite, favouriteError) &&
+                          favouriteNow() == first.favourite;
     search->setText({}, false);
     editor.refreshPresetBrowser(false);
     if (!toggled || !restored)
     {
-        fail("Preset favourite state could not be changed.");
+        fail("Preset favourite state could not be changed." +
+             (favouriteError.isNotEmpty() ? " " + favouriteError : juce::String()));
         return false;
     }
     return true;

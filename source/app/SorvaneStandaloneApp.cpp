@@ -2,6 +2,7 @@
 
 #include "app/AppCommandLine.h"
 #include "app/AudioDevicePreference.h"
+#include "app/PrivateRuntimeFolder.h"
 #include "app/ReleaseCommandLine.h"
 #include "editor/SorvaneAudioProcessorEditor.h"
 #include "processor/SorvaneAudioProcessor.h"
@@ -14,10 +15,10 @@ constexpr int smokeReportDelayMs = 750;
 constexpr int instanceOwnerWaitMs = 10000;
 constexpr int forwardTimeoutMs = 3000;
 
-juce::String instanceChannelName()
-{
-    return juce::String(JucePlugin_Name) + ".instance";
-}
+// In the user's private runtime folder (see PrivateRuntimeFolder.h).
+const char* const instanceLockName = "instance.lock";
+const char* const instanceSocketName = "instance.socket";
+const char* const withoutHandOver = " Later launches start instances of their own.";
 
 void reportFailure(const juce::String& sentence)
 {
@@ -52,19 +53,57 @@ SorvaneStandaloneApp::~SorvaneStandaloneApp() = default;
 
 bool SorvaneStandaloneApp::moreThanOneInstanceAllowed()
 {
-    // A help or version request only prints; it must not hand itself to a running instance.
-    return sorvane::parseAppCommandLine(getCommandLineParameters(), juce::File::getCurrentWorkingDirectory())
-        .isInformationRequest();
+    // JUCE's own lock is one for the whole machine; initialise takes one per user instead.
+    return true;
 }
 
-void SorvaneStandaloneApp::forwardCommandLineToRunningInstance()
+bool SorvaneStandaloneApp::claimSingleInstance()
+{
+    juce::String error;
+    juce::File folder;
+    if (!knurlkit::findPrivateRuntimeFolder(getApplicationName(), folder, error))
+    {
+        reportFailure(error + withoutHandOver);
+        return true;
+    }
+
+    instanceLock = std::make_unique<knurlkit::InstanceLock>(folder.getChildFile(instanceLockName));
+    switch (instanceLock->acquire(error))
+    {
+    case knurlkit::InstanceLock::State::owned:
+        break;
+    case knurlkit::InstanceLock::State::heldElsewhere:
+        instanceLock.reset();
+        forwardCommandLineToRunningInstance(folder.getChildFile(instanceSocketName));
+        quit();
+        return false;
+    case knurlkit::InstanceLock::State::failed:
+        instanceLock.reset();
+        reportFailure(error + withoutHandOver);
+        return true;
+    }
+
+    instanceChannel =
+        std::make_unique<knurlkit::SingleInstanceChannel>(folder.getChildFile(instanceSocketName));
+    const auto prefix = getApplicationName() + "/";
+    if (!instanceChannel->startListening(
+            [this, prefix](const juce::String& message)
+            {
+                if (message.startsWith(prefix))
+                    anotherInstanceStarted(message.substring(prefix.length()));
+            },
+            [](const juce::String& sentence) { reportFailure(sentence); }, error))
+        reportFailure(error);
+    return true;
+}
+
+void SorvaneStandaloneApp::forwardCommandLineToRunningInstance(const juce::File& socketFile)
 {
     juce::String error;
     const auto message = getApplicationName() + "/" +
                          sorvane::commandLineForRunningInstance(getCommandLineParameters(),
                                                                 juce::File::getCurrentWorkingDirectory());
-    if (!knurlkit::SingleInstanceChannel::sendToRunningInstance(instanceChannelName(), message,
-                                                                forwardTimeoutMs, error))
+    if (!knurlkit::SingleInstanceChannel::sendToRunningInstance(socketFile, message, forwardTimeoutMs, error))
     {
         reportFailure(error);
         setApplicationReturnValue(1);
@@ -92,8 +131,6 @@ void SorvaneStandaloneApp::reportSettingsNotSaved(const juce::String& reason)
 
 void SorvaneStandaloneApp::initialise(const juce::String& commandLine)
 {
-    initialiseStarted = true;
-
     const auto command = sorvane::parseAppCommandLine(commandLine, juce::File::getCurrentWorkingDirectory());
     if (command.isInformationRequest())
     {
@@ -102,6 +139,11 @@ void SorvaneStandaloneApp::initialise(const juce::String& commandLine)
         quitWithExitCode(0);
         return;
     }
+
+    // A help or version request (above) only prints; anything else goes to a running instance of
+    // this user when there is one.
+    if (!claimSingleInstance())
+        return;
 
     for (const auto& option : command.unknownOptions)
         reportFailure("Ignoring the unknown option " + option + " (see --help).");
@@ -112,20 +154,6 @@ void SorvaneStandaloneApp::initialise(const juce::String& commandLine)
             if (auto* app = juce::JUCEApplicationBase::getInstance())
                 app->systemRequestedQuit();
         });
-
-    instanceChannel = std::make_unique<knurlkit::SingleInstanceChannel>(instanceChannelName());
-    {
-        juce::String error;
-        const auto prefix = getApplicationName() + "/";
-        if (!instanceChannel->startListening(
-                [this, prefix](const juce::String& message)
-                {
-                    if (message.startsWith(prefix))
-                        anotherInstanceStarted(message.substring(prefix.length()));
-                },
-                error))
-            reportFailure(error);
-    }
 
     smokeReportFile = command.release.smokeReportFile;
     instanceOwnerReportFile = command.release.instanceOwnerReportFile;
@@ -202,14 +230,6 @@ void SorvaneStandaloneApp::initialise(const juce::String& commandLine)
 
 void SorvaneStandaloneApp::shutdown()
 {
-    // JUCE only skips initialise when another instance holds its single-instance lock; on Linux it
-    // does not pass our command line on, so we do.
-    if (!initialiseStarted)
-    {
-        forwardCommandLineToRunningInstance();
-        return;
-    }
-
     stopTimer();
     workflow.reset(); // before the window and its editor it drives
     deviceWatcher.reset();
@@ -223,7 +243,9 @@ void SorvaneStandaloneApp::shutdown()
 
     applicationProperties.saveIfNeeded();
 
+    // The socket goes before the lock, so the next owner never finds a live socket it cannot take.
     instanceChannel.reset();
+    instanceLock.reset();
     quitSignalWatcher.reset();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/AudioDeviceWatcher.h"
+#include "app/PrivateRuntimeFolder.h"
 #include "app/QuitSignalWatcher.h"
 #include "app/ReleaseReports.h"
 #include "app/ReleaseWorkflow.h"
@@ -36,7 +37,9 @@ private:
     sorvane::StandaloneObservation observe() const;
     bool writeSmokeReport();
     void quitWithExitCode(int exitCode);
-    void forwardCommandLineToRunningInstance();
+    // False when another instance of this user runs: the command line went to it and the app quits.
+    bool claimSingleInstance();
+    void forwardCommandLineToRunningInstance(const juce::File& socketFile);
     void openSourceFile(const juce::File& file);
     void reportSettingsNotSaved(const juce::String& reason);
 
@@ -51,10 +54,10 @@ private:
     juce::File workflowReportFile;
 
     bool anotherInstanceObserved = false;
-    bool initialiseStarted = false;
     bool finalReportWritten = false;
 
     std::unique_ptr<knurlkit::QuitSignalWatcher> quitSignalWatcher;
+    std::unique_ptr<knurlkit::InstanceLock> instanceLock;
     std::unique_ptr<knurlkit::SingleInstanceChannel> instanceChannel;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(SorvaneStandaloneApp)

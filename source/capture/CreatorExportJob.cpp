@@ -21,11 +21,17 @@ void removeQuietly(const juce::File& path)
 bool createStagingFolder(const juce::File& destination, juce::File& staging)
 {
     const auto parent = destination.getParentDirectory();
-    // mkdir, unlike createDirectory(), refuses a folder that appeared since the name was chosen.
-    for (int attempt = 0; attempt < 16; ++attempt)
+    // "NAME.partial", then "NAME.partial2" and so on; NAME is shortened where the suffix would not fit
+    // in a folder entry. mkdir, unlike createDirectory(), refuses a folder that appeared since the name
+    // was chosen.
+    for (int number = 1, attempt = 0; number < 100000 && attempt < 16; ++number)
     {
-        const auto candidate =
-            parent.getNonexistentChildFile(destination.getFileName() + ".partial", {}, false);
+        const auto candidate = parent.getChildFile(
+            fileNameWithin({}, destination.getFileName(),
+                           ".partial" + (number > 1 ? juce::String(number) : juce::String())));
+        if (candidate.exists() || candidate.isSymbolicLink())
+            continue;
+        ++attempt;
         if (::mkdir(candidate.getFullPathName().toRawUTF8(), 0755) == 0)
         {
             staging = candidate;

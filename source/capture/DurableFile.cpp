@@ -76,12 +76,66 @@ bool syncFolderToDisk(const juce::File& folder)
     return folder.isDirectory() && syncPath(folder, true);
 }
 
+juce::String fileNameWithin(const juce::String& prefix, const juce::String& name, const juce::String& suffix)
+{
+    const auto fixedBytes = prefix.getNumBytesAsUTF8() + suffix.getNumBytesAsUTF8();
+    if (fixedBytes > (size_t)maxFileNameBytes)
+        return {};
+
+    const auto* bytes = name.toRawUTF8();
+    auto kept = name.getNumBytesAsUTF8();
+    if (kept > (size_t)maxFileNameBytes - fixedBytes)
+    {
+        kept = (size_t)maxFileNameBytes - fixedBytes;
+        // Back to the lead byte of the character the cut falls in.
+        while (kept > 0 && ((unsigned char)bytes[kept] & 0xc0) == 0x80)
+            --kept;
+    }
+    return prefix + juce::String::fromUTF8(bytes, (int)kept) + suffix;
+}
+
 juce::File temporaryFileBeside(const juce::File& target)
 {
     std::random_device device;
-    const auto tag = juce::String::toHexString((juce::int64)(((std::uint64_t)device() << 32) | device()));
-    return target.getParentDirectory().getNonexistentChildFile(
-        "." + target.getFileNameWithoutExtension() + ".partial-" + tag, target.getFileExtension(), false);
+    const auto folder = target.getParentDirectory();
+    juce::File candidate;
+    // 64 random bits practically never repeat; a name that exists anyway is drawn again.
+    for (int attempt = 0; attempt < 8; ++attempt)
+    {
+        const auto tag = juce::String::toHexString((juce::int64)(((std::uint64_t)device() << 32) | device()))
+                             .paddedLeft('0', 16);
+        // The extension stays last (a writer may choose its format by it) unless it is too long to.
+        auto name = fileNameWithin(".", target.getFileNameWithoutExtension(),
+                                   ".partial-" + tag + target.getFileExtension());
+        if (name.isEmpty())
+            name = fileNameWithin(".", target.getFileName(), ".partial-" + tag);
+        candidate = folder.getChildFile(name);
+        if (!candidate.exists() && !candidate.isSymbolicLink())
+            break;
+    }
+    return candidate;
+}
+
+bool writeNewFile(const juce::File& file, const void* data, size_t size)
+{
+    const auto fd = ::open(file.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    auto* bytes = static_cast<const char*>(data);
+    bool written = true;
+    while (size > 0 && written)
+    {
+        const auto n = ::write(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        written = n > 0;
+        if (written)
+        {
+            bytes += n;
+            size -= (size_t)n;
+        }
+    }
+    return ::close(fd) == 0 && written;
 }
 
 bool replaceFileDurably(const juce::File& temporary, const juce::File& target)

@@ -276,8 +276,9 @@ bool SorvaneAudioProcessorEditor::writeAdvisorSupportBundle(const juce::File& fi
         return fail("The redacted support bundle could not be written.");
     const auto bundle =
         sorvane::SetupPerformanceAdvisor::createRedactedSupportBundle(lastAdvisorInput, lastAdvisorReport);
+    const auto text = bundle.replace("\r\n", "\n").replace("\n", "\r\n");
     const auto temporary = sorvane::temporaryFileBeside(file);
-    if (!temporary.replaceWithText(bundle, false, false, "\r\n") ||
+    if (!sorvane::writeNewFile(temporary, text.toRawUTF8(), text.getNumBytesAsUTF8()) ||
         !sorvane::replaceFileDurably(temporary, file))
     {
         temporary.deleteFile();

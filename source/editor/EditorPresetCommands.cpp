@@ -115,8 +115,12 @@ void SorvaneAudioProcessorEditor::toggleSelectedFavourite()
     if (selected == nullptr)
         return;
     const bool favourite = !selected->favourite;
-    if (!processor.setPresetFavourite(selected->id, favourite))
+    juce::String error;
+    if (!processor.setPresetFavourite(selected->id, favourite, error))
+    {
+        setStatusMessage(error);
         return;
+    }
     refreshPresetBrowser(false);
     setStatusMessage(favourite ? "ADDED TO FAVOURITES" : "REMOVED FROM FAVOURITES");
 }

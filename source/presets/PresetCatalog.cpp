@@ -469,14 +469,19 @@ void PresetCatalog::persistIndex() const
     writeFileAtomically(indexFile, text);
 }
 
-void PresetCatalog::persistFavourites() const
+bool PresetCatalog::persistFavourites(juce::String& reason) const
 {
+    reason.clear();
     const auto folder = browserFile.getParentDirectory();
-    if (!folder.isDirectory() && folder.createDirectory().failed())
-        return;
+    if (!folder.isDirectory())
+        if (const auto created = folder.createDirectory(); created.failed())
+        {
+            reason = "its folder cannot be created (" + created.getErrorMessage() + ")";
+            return false;
+        }
     juce::ValueTree tree(ids::browserType);
     tree.setProperty(ids::favourites, favourites.joinIntoString("\n"), nullptr);
-    writeFileAtomically(browserFile, presetXmlText(tree));
+    return writeFileAtomically(browserFile, presetXmlText(tree), true, reason);
 }
 
 //======================================================================================================
@@ -543,22 +548,37 @@ const PresetDescriptor* PresetCatalog::find(const juce::String& id) const
     return nullptr;
 }
 
-bool PresetCatalog::setFavourite(const juce::String& id, bool favourite)
+bool PresetCatalog::setFavourite(const juce::String& id, bool favourite, juce::String& error)
 {
+    error.clear();
     for (auto& d : presets)
     {
         if (d.id != id)
             continue;
         if (!d.valid)
+        {
+            error = "A quarantined preset cannot be a favourite.";
             return false;
-        d.favourite = favourite;
+        }
+        const auto before = favourites;
         if (favourite)
             favourites.addIfNotAlreadyThere(id);
         else
             favourites.removeString(id);
-        persistFavourites();
+        juce::String reason;
+        if (!persistFavourites(reason))
+        {
+            // The list in memory stays the one on disk, so the browser shows what the next start shows.
+            favourites = before;
+            error = juce::String(favourite ? "The preset was not added to the favourites: "
+                                           : "The preset was not removed from the favourites: ") +
+                    browserFile.getFullPathName() + " could not be written (" + reason + ").";
+            return false;
+        }
+        d.favourite = favourite;
         return true;
     }
+    error = "The preset is no longer in the list.";
     return false;
 }
 } // namespace sorvane

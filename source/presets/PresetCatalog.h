@@ -53,12 +53,15 @@ public:
     // Examines one listed file of the preset folder (or of the quarantine) and lists it.
     void examineFile(const juce::File& file, bool inQuarantine);
     void registerQuarantinedPreset(const juce::File& file, const juce::String& error);
-    void persistFavourites() const;
+    // Writes the favourites list; false with the reason as words for a sentence when it cannot.
+    bool persistFavourites(juce::String& reason) const;
     void persistIndex() const;
 
     std::vector<PresetDescriptor> query(const juce::String& source, const juce::String& tag,
                                         bool favouritesOnly, const juce::String& search) const;
-    bool setFavourite(const juce::String& id, bool favourite);
+    // Marks or unmarks a valid entry and saves the list. When the list cannot be saved nothing changes,
+    // in memory or on disk, and the sentence says why.
+    bool setFavourite(const juce::String& id, bool favourite, juce::String& error);
     const PresetDescriptor* find(const juce::String& id) const;
 
     // The edits; each ends with a forced rescan when it changed anything on disk.

@@ -69,7 +69,10 @@ bool PresetCatalog::renamePreset(const juce::String& id, const juce::String& new
     favourites.removeString(id);
     if (wasFavourite)
         favourites.addIfNotAlreadyThere(userId(target));
-    persistFavourites();
+    // The file is renamed already, so the rename stands even when the list cannot be saved; the old id
+    // left in the file then matches nothing, and the next start shows the preset unmarked.
+    juce::String notSaved;
+    persistFavourites(notSaved);
     refreshUserPresets(true);
     return true;
 }
@@ -144,7 +147,9 @@ bool PresetCatalog::moveToTrash(const juce::String& id, juce::String& error)
         return fail(error, "Could not move the preset to the recoverable Trash folder.");
 
     favourites.removeString(id);
-    persistFavourites();
+    // The file is in the Trash already; an old id left in an unsaved list matches no preset.
+    juce::String notSaved;
+    persistFavourites(notSaved);
     refreshUserPresets(true);
     return true;
 }

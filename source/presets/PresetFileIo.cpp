@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,14 +36,6 @@ bool hasOnlyPlainAttributes(const juce::XmlElement& element)
     return true;
 }
 
-juce::File temporaryNameFor(const juce::File& target)
-{
-    static std::atomic<std::uint32_t> counter{0};
-    return target.getSiblingFile("." + target.getFileName() + ".partial-" + juce::String((int)::getpid()) +
-                                 "-" + juce::String::toHexString((int)counter.fetch_add(1)) + "-" +
-                                 juce::String::toHexString(juce::Time::getHighResolutionTicks()) + ".tmp");
-}
-
 bool writeAll(int fd, const char* bytes, std::size_t size)
 {
     while (size > 0)
@@ -50,6 +43,8 @@ bool writeAll(int fd, const char* bytes, std::size_t size)
         const auto n = ::write(fd, bytes, size);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n == 0)
+            errno = EIO;
         if (n <= 0)
             return false;
         bytes += n;
@@ -58,6 +53,17 @@ bool writeAll(int fd, const char* bytes, std::size_t size)
     return true;
 }
 } // namespace
+
+juce::File presetTemporaryFileFor(const juce::File& target)
+{
+    static std::atomic<std::uint32_t> counter{0};
+    // The target's name is shortened where needed, never the part that makes the name unique.
+    return target.getSiblingFile(
+        fileNameWithin(".", target.getFileName(),
+                       ".partial-" + juce::String((int)::getpid()) + "-" +
+                           juce::String::toHexString((int)counter.fetch_add(1)) + "-" +
+                           juce::String::toHexString(juce::Time::getHighResolutionTicks()) + ".tmp"));
+}
 
 PresetReadResult readXmlTree(const juce::File& file, std::int64_t maxBytes, const juce::Identifier& rootType,
                              juce::ValueTree& out)
@@ -111,17 +117,39 @@ juce::String presetXmlText(const juce::ValueTree& tree)
 
 bool writeFileAtomically(const juce::File& target, const juce::String& text, bool replace)
 {
-    if (target.getFullPathName().isEmpty() || target.isDirectory() || text.isEmpty())
-        return false;
+    juce::String reason;
+    return writeFileAtomically(target, text, replace, reason);
+}
 
-    auto temporary = temporaryNameFor(target);
+bool writeFileAtomically(const juce::File& target, const juce::String& text, bool replace,
+                         juce::String& reason)
+{
+    reason.clear();
+    if (target.getFullPathName().isEmpty() || target.isDirectory() || text.isEmpty())
+    {
+        reason = target.getFullPathName().isEmpty() ? "no file was named"
+                 : target.isDirectory()             ? "it is a folder"
+                                                    : "there is nothing to write";
+        return false;
+    }
+
+    const auto failed = [&reason](int code)
+    {
+        reason = std::strerror(code);
+        return false;
+    };
+
+    auto temporary = presetTemporaryFileFor(target);
     const int fd =
         ::open(temporary.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
-        return false;
+        return failed(errno);
 
     const bool written = writeAll(fd, text.toRawUTF8(), text.getNumBytesAsUTF8());
+    int code = written ? 0 : errno;
     const bool closed = ::close(fd) == 0;
+    if (code == 0 && !closed)
+        code = errno;
     bool published = false;
     if (written && closed)
     {
@@ -130,10 +158,11 @@ bool writeFileAtomically(const juce::File& target, const juce::String& text, boo
         else
             published = syncFileToDisk(temporary) && moveWithoutReplacing(temporary, target) &&
                         (syncFolderToDisk(target.getParentDirectory()) || true);
+        code = published ? 0 : errno;
     }
     if (!published && temporary.existsAsFile())
         temporary.deleteFile();
-    return published;
+    return published || failed(code != 0 ? code : EIO);
 }
 
 bool moveWithoutReplacing(const juce::File& from, const juce::File& to)

@@ -34,6 +34,9 @@ juce::String presetXmlText(const juce::ValueTree& tree);
 // and renames it over target. A failure leaves target as it was and removes the temporary. With
 // `replace` false an existing target is never replaced, even one that appeared meanwhile.
 bool writeFileAtomically(const juce::File& target, const juce::String& text, bool replace = true);
+// The same, with the reason of a failure as words for a sentence, such as "No space left on device".
+bool writeFileAtomically(const juce::File& target, const juce::String& text, bool replace,
+                         juce::String& reason);
 
 // Moves `from` to `to` with one rename that never replaces anything at `to`.
 bool moveWithoutReplacing(const juce::File& from, const juce::File& to);
@@ -41,6 +44,11 @@ bool moveWithoutReplacing(const juce::File& from, const juce::File& to);
 // Moves a file into `folder` under its own name, or "name (2).sorvane" and so on when taken; the
 // moved file, or a null File on failure.
 juce::File moveIntoFolderKeepingName(const juce::File& file, const juce::File& folder);
+
+// The hidden temporary writeFileAtomically writes first: "." + the start of target's name +
+// ".partial-" + process, counter and clock + ".tmp", within a folder entry's 255 bytes however long
+// target's name is.
+juce::File presetTemporaryFileFor(const juce::File& target);
 
 // True for the hidden temporaries writeFileAtomically leaves behind when killed mid-write.
 bool isPresetTemporaryFile(const juce::File& file);

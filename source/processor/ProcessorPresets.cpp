@@ -135,9 +135,9 @@ bool SorvaneAudioProcessor::applyBrowserPreset(const sorvane::PresetDescriptor& 
     return true;
 }
 
-bool SorvaneAudioProcessor::setPresetFavourite(const juce::String& id, bool favourite)
+bool SorvaneAudioProcessor::setPresetFavourite(const juce::String& id, bool favourite, juce::String& error)
 {
-    return presetCatalog->setFavourite(id, favourite);
+    return presetCatalog->setFavourite(id, favourite, error);
 }
 
 void SorvaneAudioProcessor::rememberRecentPreset(int program, const juce::File& file)

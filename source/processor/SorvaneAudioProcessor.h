@@ -80,7 +80,7 @@ public:
         return presetCatalog->query(source, tag, favouritesOnly, search);
     }
     bool applyBrowserPreset(const sorvane::PresetDescriptor& entry, juce::String& error);
-    bool setPresetFavourite(const juce::String& id, bool favourite);
+    bool setPresetFavourite(const juce::String& id, bool favourite, juce::String& error);
     void rememberRecentPreset(int program, const juce::File& file);
     std::vector<sorvane::PresetDescriptor> getRecentPresets() const;
     void setPresetLevelLock(bool enabled);

@@ -10,19 +10,6 @@ namespace sorvane::render
 {
 namespace
 {
-// The path with every link and "..", resolved as far as it exists: a missing file's folder is
-// resolved and its name kept.
-juce::String resolvedPath(const juce::File& file)
-{
-    char buffer[PATH_MAX];
-    if (::realpath(file.getFullPathName().toRawUTF8(), buffer) != nullptr)
-        return juce::String::fromUTF8(buffer);
-    const auto parent = file.getParentDirectory();
-    if (parent == file)
-        return file.getFullPathName();
-    return juce::File(resolvedPath(parent)).getChildFile(file.getFileName()).getFullPathName();
-}
-
 juce::String named(const juce::File& file, const juce::String& sentence)
 {
     return file.getFullPathName() + ": " + sentence;
@@ -49,6 +36,32 @@ juce::String refusalFor(const RenderJob& job, const RenderCommand& command)
     return {};
 }
 } // namespace
+
+juce::String resolvedPath(const juce::File& file)
+{
+    // Walked up one folder at a time rather than recursively: a path of thousands of missing folders
+    // would otherwise take a PATH_MAX buffer of stack per folder.
+    juce::StringArray missingNames;
+    auto existing = file;
+    std::vector<char> buffer(PATH_MAX);
+    for (;;)
+    {
+        if (::realpath(existing.getFullPathName().toRawUTF8(), buffer.data()) != nullptr)
+        {
+            existing = juce::File(juce::String::fromUTF8(buffer.data()));
+            break;
+        }
+        const auto parent = existing.getParentDirectory();
+        if (parent == existing)
+            break;
+        missingNames.add(existing.getFileName());
+        existing = parent;
+    }
+    // Innermost name last; getChildFile applies a missing "..", as the recursion did.
+    for (int i = missingNames.size(); --i >= 0;)
+        existing = existing.getChildFile(missingNames[i]);
+    return existing.getFullPathName();
+}
 
 bool sameFile(const juce::File& a, const juce::File& b)
 {

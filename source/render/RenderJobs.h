@@ -24,6 +24,10 @@ inline const juce::String renderInputExtensions{".wav;.aif;.aiff;.flac;.ogg;.mp3
 bool planRenderJobs(const RenderCommand& command, const juce::File& base, std::vector<RenderJob>& jobs,
                     juce::String& error);
 
+// The path with every link and "..", resolved as far as it exists: the missing part's names are kept
+// after the resolved folder they are in.
+juce::String resolvedPath(const juce::File& file);
+
 // Whether two paths name one file: the same resolved path, or for files that exist the same inode.
 bool sameFile(const juce::File& a, const juce::File& b);
 } // namespace sorvane::render

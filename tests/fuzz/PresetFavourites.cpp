@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& d : catalog.getPresets())
         require(d.favourite == favourites.contains(d.id), "a favourite mark disagrees with the list");
 
-    catalog.persistFavourites();
+    juce::String reason;
+    require(catalog.persistFavourites(reason), "the favourites could not be saved");
     sorvane::PresetCatalog reread(presets, browser);
     // Carriage returns do not survive XML attribute normalisation; every other id comes back exactly.
     if (!favourites.joinIntoString("").containsChar('\r'))

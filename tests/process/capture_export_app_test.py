@@ -164,26 +164,17 @@ class CaptureExportAppTest(unittest.TestCase):
 
     # -------------------------------------------------------------------------------------------
     def start_app(self, *args, env=None):
-        """Starts the app once it can own the machine-wide single-instance lock. Another checkout's
-        test may take the lock between the look and the start; the app then hands its command line
-        over and ends, and is started again. env adds to or replaces the app's environment."""
-        deadline = time.monotonic() + 240
-        attempt = 0
-        while True:
-            harness.wait_for_no_running_instance(max(1, deadline - time.monotonic()))
-            attempt += 1
-            app = harness.StandaloneApp(APP, self.home, self.x.display, args, jack_server=self.jack,
-                                        name="app-%d" % attempt)
-            self.addCleanup(app.__exit__, None, None, None)
-            app.env.update(env or {})
-            app.start()
-            owned = harness.wait_until(
-                lambda: app.proc.poll() is not None or harness.instance_lock_holder() == app.pid, 30)
-            if owned and app.proc.poll() is None:
-                return app
-            harness.stop_process(app.proc)
-            self.assertLess(time.monotonic(), deadline, "the app never owned the instance lock; stderr:\n"
-                            + app.stderr_text())
+        """Starts the app in the test's own runtime folder and waits until it owns the instance lock
+        there. env adds to or replaces the app's environment."""
+        app = harness.StandaloneApp(APP, self.home, self.x.display, args, jack_server=self.jack)
+        self.addCleanup(app.__exit__, None, None, None)
+        app.env.update(env or {})
+        app.start()
+        owned = harness.wait_until(
+            lambda: app.proc.poll() is not None or harness.instance_lock_holder(app.runtime_folder) == app.pid, 30)
+        self.assertTrue(owned and app.proc.poll() is None, "the app did not own its instance lock; stderr:\n"
+                        + app.stderr_text())
+        return app
 
     def window(self, name_regex):
         """(x, y, width, height) of the visible top-level window whose name matches, from xdotool."""

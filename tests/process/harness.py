@@ -1,5 +1,5 @@
 """Runs real programs for the process tests: a private X server, a private JACK server, the
-stand-alone app with its own home folder, and a look at the app's machine-wide instance lock.
+stand-alone app with its own home and runtime folders, and a look at the app's instance lock.
 
 Every process started here is ended by its own PID and waited for, so nothing is left behind.
 Run as a program, it starts an X server, runs the given command on it and ends the server:
@@ -101,7 +101,7 @@ XErrorHandler = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
 
 def die_with_parent():
     """For Popen's preexec_fn: the child is killed when the test process ends, however it ends, so no
-    app keeps the machine-wide instance lock and no server keeps its slot after a crashed test."""
+    app or server outlives a crashed test (and no server keeps its slot)."""
     libc = ctypes.CDLL(ctypes.util.find_library("c"), use_errno=True)
     libc.prctl(1, signal.SIGKILL, 0, 0, 0)  # PR_SET_PDEATHSIG
 
@@ -376,15 +376,30 @@ class XInput:
             time.sleep(0.05)
 
 
-def instance_lock_path():
-    # Where JUCE's InterProcessLock keeps "juceAppLock_<application name>" on Linux.
-    folder = "/var/tmp" if os.path.isdir("/var/tmp") else "/tmp"
-    return os.path.join(folder, "juceAppLock_" + APP_NAME)
+def private_runtime_folder(home):
+    """The XDG_RUNTIME_DIR of the app runs of one home folder: private to the test (mode 0700), so
+    the app's single-instance lock and socket never meet another test's or a user's instance, while
+    two runs of one test find each other as two launches by one user do."""
+    folder = os.path.join(home, ".runtime")
+    os.makedirs(folder, mode=0o700, exist_ok=True)
+    os.chmod(folder, 0o700)
+    return folder
 
 
-def instance_lock_holder():
-    """PID of the process holding the app's single-instance lock, or None."""
-    fd = os.open(instance_lock_path(), os.O_RDWR | os.O_CREAT, 0o666)
+def instance_lock_path(runtime_folder):
+    return os.path.join(runtime_folder, APP_NAME, "instance.lock")
+
+
+def instance_socket_path(runtime_folder):
+    return os.path.join(runtime_folder, APP_NAME, "instance.socket")
+
+
+def instance_lock_holder(runtime_folder):
+    """PID of the process holding the app's single-instance lock in this runtime folder, or None."""
+    try:
+        fd = os.open(instance_lock_path(runtime_folder), os.O_RDWR)
+    except FileNotFoundError:
+        return None
     try:
         layout = "hhqqi4x"  # struct flock on Linux x86-64
         query = struct.pack(layout, fcntl.F_WRLCK, os.SEEK_SET, 0, 0, 0)
@@ -392,12 +407,6 @@ def instance_lock_holder():
         return None if lock_type == fcntl.F_UNLCK else pid
     finally:
         os.close(fd)
-
-
-def wait_for_no_running_instance(timeout=180):
-    """The lock is machine-wide: another checkout's test or a developer's app may hold it."""
-    if not wait_until(lambda: instance_lock_holder() is None, timeout, 0.2):
-        raise RuntimeError("another %s instance (PID %s) keeps running" % (APP_NAME, instance_lock_holder()))
 
 
 def caught_signals(pid):
@@ -410,17 +419,21 @@ def caught_signals(pid):
 
 
 class StandaloneApp:
-    """One run of the stand-alone binary with its own home folder and log files."""
+    """One run of the stand-alone binary with its own home folder and log files. Runs of one home share
+    its private runtime folder unless given another."""
 
-    def __init__(self, binary, home, display, args=(), jack_server=None, name="app", cwd=None):
+    def __init__(self, binary, home, display, args=(), jack_server=None, name="app", cwd=None,
+                 runtime_folder=None):
         self.binary = binary
         self.home = home
+        self.runtime_folder = runtime_folder or private_runtime_folder(home)
         self.cwd = cwd or home
         self.args = list(args)
         self.env = dict(os.environ)
         for key in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XAUTHORITY"):
             self.env.pop(key, None)
         self.env["HOME"] = home
+        self.env["XDG_RUNTIME_DIR"] = self.runtime_folder
         self.env["DISPLAY"] = display
         # A server name nobody runs unless a test gives one: the app never sees a developer's JACK.
         self.env = jack_environment(jack_server.name if jack_server else "sorvane-absent-" + uuid.uuid4().hex,

@@ -41,10 +41,8 @@ class ProjectRecoveryAppTest(unittest.TestCase):
         self.x = harness.Xvfb().__enter__()
         self.addCleanup(self.x.__exit__, None, None, None)
         self.recovery = os.path.join(self.home, ".config", "Kavix", "Sorvane", "Recovery")
-        harness.wait_for_no_running_instance()
 
     def start(self, *args, name="app"):
-        harness.wait_for_no_running_instance()
         app = harness.StandaloneApp(APP, self.home, self.x.display, args, name=name)
         self.addCleanup(app.__exit__, None, None, None)
         app.start()

@@ -45,7 +45,6 @@ class ReleaseWorkflowTest(unittest.TestCase):
                 os.symlink(found, os.path.join(self.bin, tool))
 
     def run_workflow(self, report):
-        harness.wait_for_no_running_instance()
         app = harness.StandaloneApp(APP, self.home, self.x.display, ["--release-workflow-report=" + report],
                                     jack_server=self.jack)
         app.env["PATH"] = self.bin

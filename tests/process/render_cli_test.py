@@ -256,6 +256,35 @@ class RenderCliTest(unittest.TestCase):
                 self.assertEqual(leftovers(self.path("sub")), [])
         self.assertTrue(os.path.islink(self.path("link.wav")))
 
+    def test_a_missing_input_thousands_of_folders_deep_is_reported_as_missing(self):
+        deep = "m/" * 3000 + "in.wav"
+        result = self.run_render(deep, "o.wav")
+        self.assertEqual(result.returncode, 1, "exit %d (negative: a signal); stderr:\n%s"
+                         % (result.returncode, result.stderr[-2000:]))
+        lines = result.stderr.splitlines()
+        self.assertEqual(len(lines), 1, result.stderr[-2000:])
+        self.assertEqual(lines[0], "sorvane-render: " + self.path(deep) + ": no such file.")
+        self.assertFalse(os.path.lexists(self.path("o.wav")))
+        self.assertEqual(leftovers(self.folder), [])
+
+    def test_output_names_of_255_bytes_are_written_under_exactly_that_name(self):
+        cjk = "\u97f3"  # three bytes in UTF-8
+        for extension in (".wav", ".flac"):
+            room = 255 - len(extension)
+            names = {"ASCII": "a" * room + extension,
+                     "CJK": "a" * (room % 3) + cjk * (room // 3) + extension}
+            for kind, name in names.items():
+                with self.subTest(extension=extension, name=kind):
+                    self.assertEqual(len(name.encode()), 255)
+                    out = self.path("out-%s%s" % (kind, extension))
+                    os.makedirs(out)
+                    result = self.run_render(self.mono, os.path.join(out, name), "--quiet")
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    self.assertEqual(os.listdir(out), [name])
+                    stream = probe(os.path.join(out, name))
+                    self.assertEqual((stream["codec_name"].startswith("pcm") or stream["codec_name"] == "flac",
+                                      int(stream["sample_rate"]), stream["channels"]), (True, 44100, 1))
+
     def make_read_only(self, folder):
         """A folder no new file can appear in, even for root (chattr +i); False where that cannot be
         done here."""

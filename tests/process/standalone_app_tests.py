@@ -8,6 +8,8 @@ import json
 import math
 import os
 import signal
+import socket
+import stat
 import struct
 import subprocess
 import sys
@@ -52,7 +54,7 @@ def types_of(pairs):
     return [(key, type(value).__name__) for key, value in pairs]
 
 class AppTestCase(unittest.TestCase):
-    """A temporary home and a private X server for each test; the app's instance lock is free first."""
+    """A temporary home (with its private runtime folder) and a private X server for each test."""
 
     def setUp(self):
         self.home_context = harness.temporary_home()
@@ -60,11 +62,10 @@ class AppTestCase(unittest.TestCase):
         self.addCleanup(self.home_context.__exit__, None, None, None)
         self.x = harness.Xvfb().__enter__()
         self.addCleanup(self.x.__exit__, None, None, None)
-        harness.wait_for_no_running_instance()
 
-    def app(self, *args, name="app", jack=None, display=None, cwd=None, settings=None):
+    def app(self, *args, name="app", jack=None, display=None, cwd=None, settings=None, runtime_folder=None):
         app = harness.StandaloneApp(APP, self.home, display or self.x.display, args, jack_server=jack, name=name,
-                                    cwd=cwd)
+                                    cwd=cwd, runtime_folder=runtime_folder)
         self.addCleanup(app.__exit__, None, None, None)
         if settings is not None:
             app.write_settings(settings)
@@ -101,7 +102,8 @@ class AppTestCase(unittest.TestCase):
             lambda: app.proc.poll() is not None or signal.SIGTERM in harness.caught_signals(app.pid), 15)
         self.assertIsNone(app.proc.poll(), "app ended early; stderr:\n" + app.stderr_text())
         self.assertTrue(ready)
-        self.assertEqual(harness.instance_lock_holder(), app.pid, "the app does not own the instance lock")
+        self.assertEqual(harness.instance_lock_holder(app.runtime_folder), app.pid,
+                         "the app does not own the instance lock")
 
 class StandaloneAppTests(AppTestCase):
     def test_smoke_report_in_any_letter_case(self):
@@ -152,7 +154,7 @@ class StandaloneAppTests(AppTestCase):
         # The first report (final false) is written once the window is up.
         self.assertTrue(harness.wait_until(lambda: os.path.exists(report) or owner.proc.poll() is not None, 15))
         self.assertIsNone(owner.proc.poll(), owner.stderr_text())
-        self.assertEqual(harness.instance_lock_holder(), owner.pid)
+        self.assertEqual(harness.instance_lock_holder(owner.runtime_folder), owner.pid)
         _, first = read_report(report)
         self.assertEqual([k for k, _ in first], INSTANCE_KEYS)
         first = dict(first)
@@ -456,7 +458,7 @@ class CommandLineTests(AppTestCase):
         # A hand-over would have made the owner write its final report and quit at once.
         time.sleep(1.0)
         self.assertIsNone(owner.proc.poll(), "the owner quit: " + owner.stderr_text())
-        self.assertEqual(harness.instance_lock_holder(), owner.pid)
+        self.assertEqual(harness.instance_lock_holder(owner.runtime_folder), owner.pid)
         self.assertIs(dict(read_report(report)[1])["anotherInstanceObserved"], False)
 
     def test_a_file_argument_is_loaded_as_the_source(self):
@@ -487,6 +489,108 @@ class CommandLineTests(AppTestCase):
         state = self.quit_and_read_state(owner)
         self.assertEqual(state.get("samplePath"), tone)
 
+    def test_the_instance_is_found_through_a_socket_file_only_its_user_can_reach(self):
+        owner = self.app(name="owner")
+        self.wait_for_signal_handlers(owner)
+        socket_path = harness.instance_socket_path(owner.runtime_folder)
+        self.assertTrue(stat.S_ISSOCK(os.lstat(socket_path).st_mode), socket_path)
+        self.assertEqual(stat.S_IMODE(os.lstat(socket_path).st_mode), 0o600)
+        self.assertEqual(stat.S_IMODE(os.lstat(os.path.dirname(socket_path)).st_mode), 0o700)
+        self.assertEqual(unix_sockets_of(owner.pid), [socket_path], "no abstract or other socket names")
+
+        owner.proc.send_signal(signal.SIGINT)
+        self.assert_exit(owner, 0, 15)
+        # Gone with its owner, so the next start does not mistake it for a running instance.
+        self.assertFalse(os.path.lexists(socket_path))
+        self.assertIsNone(harness.instance_lock_holder(owner.runtime_folder))
+
+    def test_apps_of_two_runtime_folders_run_side_by_side(self):
+        elsewhere = os.path.join(self.home, "other-session")
+        os.makedirs(elsewhere, mode=0o700)
+        first = self.app(name="first")
+        second = self.app(name="second", runtime_folder=elsewhere)
+        for app in (first, second):
+            self.wait_for_signal_handlers(app)
+        time.sleep(2.0)
+        self.assertIsNone(first.proc.poll(), "the first app ended: " + first.stderr_text())
+        self.assertIsNone(second.proc.poll(), "the second app ended: " + second.stderr_text())
+        self.assertNotIn(HANDOVER_SENTENCE, second.stdout_text())
+        self.assertEqual(harness.instance_lock_holder(elsewhere), second.pid)
+        for app in (first, second):
+            app.proc.send_signal(signal.SIGINT)
+            self.assert_exit(app, 0, 15)
+
+    def test_a_hand_over_from_another_user_is_dropped(self):
+        if os.geteuid() != 0:
+            self.skipTest("only root can start a process of another user here")
+        owner = self.app(name="owner")
+        self.wait_for_signal_handlers(owner)
+        socket_path = harness.instance_socket_path(owner.runtime_folder)
+        ours = write_tone(os.path.join(self.home, "sounds", "ours.wav"))
+        theirs = write_tone(os.path.join(self.home, "sounds", "theirs.wav"), seconds=0.7)
+
+        # The same message from this user is acted on: the message is one the app takes.
+        send_hand_over(socket_path, "Sorvane/" + ours)
+        time.sleep(3.0)
+
+        # The folders are opened up on purpose, so the other user's process reaches the socket and only
+        # the app's own check of the sender stands in the way.
+        for folder in (self.home, owner.runtime_folder, os.path.dirname(socket_path), os.path.dirname(theirs)):
+            os.chmod(folder, 0o755)
+        os.chmod(socket_path, 0o666)
+        os.chmod(theirs, 0o644)
+        other = subprocess.run([sys.executable, "-c", OTHER_USER_HAND_OVER, socket_path, "Sorvane/" + theirs],
+                               capture_output=True, text=True, timeout=30, cwd="/")
+        self.assertEqual(other.returncode, 0, other.stderr)
+        self.assertEqual(other.stdout, "connected as uid 65534\n")
+        time.sleep(3.0)
+
+        self.assertIsNone(owner.proc.poll(), "the owner ended: " + owner.stderr_text())
+        self.assertIn("Ignored a message from another user (uid 65534) on " + socket_path + ".", owner.stderr_text())
+        state = self.quit_and_read_state(owner)
+        self.assertEqual(state.get("samplePath"), ours, "the app opened the file another user named")
+
+
+# Run by a child process: becomes "nobody", connects to the socket and sends the message (the app may
+# close the connection before all of it is sent).
+OTHER_USER_HAND_OVER = """
+import os, socket, sys
+os.setgroups([])
+os.setgid(65534)
+os.setuid(65534)
+with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+    s.connect(sys.argv[1])
+    try:
+        s.sendall(sys.argv[2].encode())
+    except (BrokenPipeError, ConnectionResetError):
+        pass
+print("connected as uid %d" % os.getuid())
+"""
+
+
+def send_hand_over(socket_path, message):
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+        s.connect(socket_path)
+        s.sendall(message.encode())
+
+
+def unix_sockets_of(pid):
+    """The names of the Unix sockets a process holds (abstract ones start with "@")."""
+    inodes = set()
+    for fd in os.listdir("/proc/%d/fd" % pid):
+        target = os.readlink("/proc/%d/fd/%s" % (pid, fd))
+        if target.startswith("socket:["):
+            inodes.add(target[8:-1])
+    names = []
+    with open("/proc/net/unix") as table:
+        next(table)
+        for line in table:
+            fields = line.split()
+            if len(fields) >= 8 and fields[6] in inodes:
+                names.append(fields[7])
+    return sorted(names)
+
+
 class WindowFitTests(unittest.TestCase):
     """The first window on screens of several sizes, measured by the X server."""
 
@@ -494,7 +598,6 @@ class WindowFitTests(unittest.TestCase):
 
     def run_app(self, screen, settings, work_area=None):
         with harness.temporary_home() as home, harness.Xvfb(screen) as x:
-            harness.wait_for_no_running_instance()
             client = harness.XClient(x.display)
             try:
                 if work_area:
