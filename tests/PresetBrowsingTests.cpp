@@ -343,6 +343,7 @@ TEST(PresetBrowsing, SharedPresetsAndDnaCarryNoPathOfTheUser)
     ASSERT_TRUE(processor->applyBrowserPreset(fileEntry(old), error)) << error;
     EXPECT_FLOAT_EQ(sorvane::test::plain(*processor, "drive"), 33.0f);
     EXPECT_FALSE(processor->captureParameterSnapshot().toXmlString().contains("someone"));
+}
 
 TEST(PresetBrowsing, EditorSaysWhyAFavouriteWasNotSavedAndKeepsShowingTheSavedList)
 {
