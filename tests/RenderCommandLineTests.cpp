@@ -136,7 +136,13 @@ TEST(RenderCommandLine, ArgumentBytesBecomeTextWithInvalidSequencesReplaced)
         {"\xED\xA0\x80x", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDx"},
     };
     for (const auto& [bytes, expected] : cases)
+    {
         EXPECT_EQ(argumentText(bytes.data(), bytes.size()).toStdString(), expected) << bytes;
+        // Exactly the arguments whose text changed are refused, with each bad byte shown.
+        EXPECT_EQ(isUtf8Argument(bytes.data(), bytes.size()), bytes == expected) << bytes;
+    }
+    EXPECT_EQ(escapedArgument("caf\xE9.wav", 8), "caf\\xE9.wav");
+    EXPECT_EQ(escapedArgument("\xC3\xA9\xFF", 3), juce::String::fromUTF8("\xC3\xA9") + "\\xFF");
 }
 
 TEST(RenderCommandLine, DecimalsAreOnlyPlainDecimals)
@@ -150,8 +156,8 @@ TEST(RenderCommandLine, DecimalsAreOnlyPlainDecimals)
         EXPECT_TRUE(parseDecimal(text, value)) << text;
         EXPECT_EQ(value, expected) << text;
     }
-    for (const char* text :
-         {"", "-", ".", "e5", "1e", "1e+", "1.2.3", "0x10", "inf", "nan", "1,5", " 1", "1 ", "1e999", "2e4061011111111111", "١٢"})
+    for (const char* text : {"", "-", ".", "e5", "1e", "1e+", "1.2.3", "0x10", "inf", "nan", "1,5", " 1",
+                             "1 ", "1e999", "2e4061011111111111", "١٢"})
     {
         double value = 42.0;
         EXPECT_FALSE(parseDecimal(juce::String::fromUTF8(text), value)) << text;

@@ -117,20 +117,60 @@ bool parseSetting(const juce::String& text, RenderCommand& command, juce::String
 }
 } // namespace
 
+namespace
+{
+std::size_t utf8SequenceLength(const char* bytes, std::size_t size, std::size_t i)
+{
+    const auto lead = (unsigned char)bytes[i];
+    const std::size_t length = lead < 0x80   ? 1
+                               : lead < 0xC2 ? 0
+                               : lead < 0xE0 ? 2
+                               : lead < 0xF0 ? 3
+                               : lead < 0xF5 ? 4
+                                             : 0;
+    return length > 0 && size - i >= length && isStrictUtf8(bytes + i, length) ? length : 0;
+}
+} // namespace
+
+bool isUtf8Argument(const char* bytes, std::size_t size)
+{
+    for (std::size_t i = 0; i < size;)
+    {
+        const auto length = utf8SequenceLength(bytes, size, i);
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+juce::String escapedArgument(const char* bytes, std::size_t size)
+{
+    std::string text;
+    for (std::size_t i = 0; i < size;)
+    {
+        if (const auto length = utf8SequenceLength(bytes, size, i); length > 0)
+        {
+            text.append(bytes + i, length);
+            i += length;
+            continue;
+        }
+        static const char* const hex = "0123456789ABCDEF";
+        const auto b = (unsigned char)bytes[i++];
+        text += "\\x";
+        text += hex[b >> 4];
+        text += hex[b & 15];
+    }
+    return juce::String::fromUTF8(text.data(), (int)text.size());
+}
+
 juce::String argumentText(const char* bytes, std::size_t size)
 {
     std::string text;
     text.reserve(size);
     for (std::size_t i = 0; i < size;)
     {
-        const auto lead = (unsigned char)bytes[i];
-        const std::size_t length = lead < 0x80   ? 1
-                                   : lead < 0xC2 ? 0
-                                   : lead < 0xE0 ? 2
-                                   : lead < 0xF0 ? 3
-                                   : lead < 0xF5 ? 4
-                                                 : 0;
-        if (length > 0 && size - i >= length && isStrictUtf8(bytes + i, length))
+        if (const auto length = utf8SequenceLength(bytes, size, i); length > 0)
         {
             text.append(bytes + i, length);
             i += length;

@@ -70,6 +70,13 @@ inline constexpr int maximumJobs = 64;
 // steps past the end of invalid sequences, so argv never reaches it unchecked.
 juce::String argumentText(const char* bytes, std::size_t size);
 
+// Whether an argument's bytes are UTF-8 throughout. A file name in another encoding cannot be named
+// exactly through JUCE's text, so such an argument is refused rather than read or written under
+// another name.
+bool isUtf8Argument(const char* bytes, std::size_t size);
+// The bytes as text with each invalid byte shown as \xNN, for the refusal.
+juce::String escapedArgument(const char* bytes, std::size_t size);
+
 // Reads the arguments after the program name. False with one sentence in `error` when they are not
 // a valid command; `command` is then unspecified.
 bool parseRenderCommandLine(const juce::StringArray& arguments, RenderCommand& command, juce::String& error);

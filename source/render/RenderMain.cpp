@@ -42,7 +42,15 @@ int run(int argc, char** argv)
 {
     juce::StringArray arguments;
     for (int i = 1; i < argc; ++i)
-        arguments.add(sorvane::render::argumentText(argv[i], std::strlen(argv[i])));
+    {
+        const auto size = std::strlen(argv[i]);
+        if (!sorvane::render::isUtf8Argument(argv[i], size))
+            return fail("\"" + sorvane::render::escapedArgument(argv[i], size) +
+                            "\" is not UTF-8 text, so it cannot be named exactly; nothing was rendered. Give "
+                            "the file a UTF-8 name.",
+                        2);
+        arguments.add(sorvane::render::argumentText(argv[i], size));
+    }
 
     using namespace sorvane::render;
     RenderCommand command;

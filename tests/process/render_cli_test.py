@@ -256,6 +256,22 @@ class RenderCliTest(unittest.TestCase):
                 self.assertEqual(leftovers(self.path("sub")), [])
         self.assertTrue(os.path.islink(self.path("link.wav")))
 
+    def test_names_in_another_encoding_are_refused_and_nothing_is_written(self):
+        # Linux names are bytes: a Latin-1 name cannot pass through text unchanged, so it is refused
+        # rather than read or written under another name.
+        latin1_in = os.fsencode(self.path("caf")) + b"\xe9.wav"
+        shutil.copyfile(self.stereo, latin1_in)
+        before = sorted(os.listdir(os.fsencode(self.folder)))
+        for args, shown in (([latin1_in, b"out.wav"], "caf\\xE9.wav"),
+                            ([self.stereo.encode(), b"ou\xf1t.wav"], "ou\\xF1t.wav")):
+            result = subprocess.run([RENDER.encode(), *args], env=self.env, cwd=self.folder, capture_output=True,
+                                    timeout=60)
+            stderr = result.stderr.decode("utf-8")
+            self.assertEqual(result.returncode, 2, stderr)
+            self.assertIn(shown, stderr)
+            self.assertIn("is not UTF-8 text", stderr)
+            self.assertEqual(sorted(os.listdir(os.fsencode(self.folder))), before)
+
     def test_a_missing_input_thousands_of_folders_deep_is_reported_as_missing(self):
         deep = "m/" * 3000 + "in.wav"
         result = self.run_render(deep, "o.wav")
