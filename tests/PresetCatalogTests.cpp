@@ -20,8 +20,12 @@ struct CatalogFolders
 {
     CatalogFolders()
     {
+        // A random name: test programs run side by side, and two could pick the same free name.
         root = juce::File::getSpecialLocation(juce::File::tempDirectory)
-                   .getNonexistentChildFile("sorvane-catalog", {}, false);
+                   .getNonexistentChildFile(
+                       "sorvane-catalog-" +
+                           juce::String::toHexString(juce::Random::getSystemRandom().nextInt64()),
+                       {}, false);
         presets = root.getChildFile("Documents/Kavix/Sorvane/Presets");
         browser = root.getChildFile("config/Kavix/Sorvane/PresetBrowser.xml");
         presets.createDirectory();

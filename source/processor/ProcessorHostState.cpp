@@ -79,7 +79,8 @@ void SorvaneAudioProcessor::storeSessionValuesFromHost(const juce::ValueTree& re
                             (bool)restored.getProperty(hostIds::videoEffectedOnly, false));
 }
 
-void SorvaneAudioProcessor::restoreSessionPropertiesFromHost(const juce::ValueTree& restored)
+void SorvaneAudioProcessor::restoreSessionPropertiesFromHost(const juce::ValueTree& restored,
+                                                             bool parametersSet)
 {
     const auto samplePath = restored.getProperty(hostIds::samplePath).toString();
     storeSessionValuesFromHost(restored);
@@ -89,7 +90,10 @@ void SorvaneAudioProcessor::restoreSessionPropertiesFromHost(const juce::ValueTr
     for (const auto* id : sessionProperties)
         state.removeProperty(*id, nullptr);
     sorvane::migrateWorkflowParameters(state);
-    installParameterState(state);
+    if (parametersSet)
+        installStateProperties(state);
+    else
+        installParameterState(state);
 
     // A relative path would resolve against whatever the working folder happens to be.
     if (samplePath.isNotEmpty() && juce::File::isAbsolutePath(samplePath))

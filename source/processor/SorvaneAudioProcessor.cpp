@@ -136,6 +136,16 @@ void SorvaneAudioProcessor::installParameterState(const juce::ValueTree& tree)
     presetLevelLock.store((bool)parameters.state.getProperty("presetLevelLock", false));
 }
 
+void SorvaneAudioProcessor::installStateProperties(const juce::ValueTree& tree)
+{
+    const std::lock_guard<std::recursive_mutex> lock(stateTreeMutex);
+    auto& state = parameters.state;
+    state.removeAllProperties(nullptr);
+    for (int i = 0; i < tree.getNumProperties(); ++i)
+        state.setProperty(tree.getPropertyName(i), tree.getProperty(tree.getPropertyName(i)), nullptr);
+    presetLevelLock.store((bool)state.getProperty("presetLevelLock", false));
+}
+
 void SorvaneAudioProcessor::setLiveStateProperty(const juce::Identifier& id, const juce::var& value)
 {
     const std::lock_guard<std::recursive_mutex> lock(stateTreeMutex);
@@ -189,7 +199,7 @@ void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
     if (sorvane::isOnMessageThread())
     {
         finishHostCalls(); // what a host asked for earlier comes first
-        restoreHostState(tree);
+        restoreHostState(tree, false);
         return;
     }
 
@@ -205,7 +215,7 @@ void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
     suppressProjectDirty.store(wasSuppressed);
 }
 
-void SorvaneAudioProcessor::restoreHostState(const juce::ValueTree& tree)
+void SorvaneAudioProcessor::restoreHostState(const juce::ValueTree& tree, bool parametersSet)
 {
     clearPresetExperiment();
     // A restore is not an edit: the project stays clean.
@@ -223,7 +233,7 @@ void SorvaneAudioProcessor::restoreHostState(const juce::ValueTree& tree)
     for (int i = state.getNumChildren(); --i >= 0;)
         if (state.getChild(i).hasType(sorvane::tresselTreeIds::sessionType))
             state.removeChild(i, nullptr);
-    restoreSessionPropertiesFromHost(state);
+    restoreSessionPropertiesFromHost(state, parametersSet);
     restoreWorkflowsFromHost(sessionTree);
     projectDirty.store(false);
     suppressProjectDirty.store(false);
@@ -232,18 +242,10 @@ void SorvaneAudioProcessor::restoreHostState(const juce::ValueTree& tree)
 bool SorvaneAudioProcessor::finishHostCalls()
 {
     const auto pending = hostCalls.take();
+    // The parameters took the restored values on the host's thread and may have moved since (the audio
+    // thread follows automation): writing them again here would take a later move back.
     if (pending.state.isValid())
-    {
-        // The parameters already hold the restored values, and the host may have moved some since: the
-        // tree is installed with the values they hold now.
-        auto tree = pending.state.createCopy();
-        for (auto child : tree)
-            if (child.hasType(sorvane::stateIds::param))
-                if (const auto* live =
-                        parameters.getRawParameterValue(child[sorvane::stateIds::id].toString()))
-                    child.setProperty(sorvane::stateIds::value, live->load(), nullptr);
-        restoreHostState(tree);
-    }
+        restoreHostState(pending.state, true);
     if (pending.program >= 0)
         completeProgramChange(pending.program);
     return !pending.isEmpty();

@@ -255,8 +255,10 @@ private:
     void restoreWorkflowsFromHost(const juce::ValueTree& sessionTree);
     void addSessionPropertiesForHost(juce::ValueTree& state, bool withSource);
     void storeSessionValuesFromHost(const juce::ValueTree& restored);
-    void restoreSessionPropertiesFromHost(const juce::ValueTree& state);
-    void restoreHostState(const juce::ValueTree& tree);
+    // `parametersSet`: the parameters hold the restored values already (a host's own thread set them),
+    // so only the tree's own properties are installed and no parameter is written again.
+    void restoreSessionPropertiesFromHost(const juce::ValueTree& state, bool parametersSet);
+    void restoreHostState(const juce::ValueTree& tree, bool parametersSet);
     void setParametersFromHostState(const juce::ValueTree& tree);
     juce::ValueTree hostStateWhileCallsWait(const sorvane::HostCallQueue::Pending& pending);
     void setProgramParameters(int index);
@@ -265,6 +267,7 @@ private:
     // Every write to the live state tree, and every read of it off the message thread, holds this. The
     // framework's own flush of parameter values takes a lock of its own and runs on the message thread.
     void installParameterState(const juce::ValueTree& tree);
+    void installStateProperties(const juce::ValueTree& tree);
     void setLiveStateProperty(const juce::Identifier& id, const juce::var& value);
     void removeLiveStateProperty(const juce::Identifier& id);
     juce::var getLiveStateProperty(const juce::Identifier& id) const;
