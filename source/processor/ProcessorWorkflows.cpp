@@ -306,6 +306,7 @@ void SorvaneAudioProcessor::setCurrentProgram(int index)
     }
 
     // A host's own thread: the sound is the program's at once, the rest follows on the message thread.
+    const std::lock_guard<std::recursive_mutex> hostLock(hostCallMutex);
     currentProgram.store(index);
     setProgramParameters(index);
     hostCalls.postProgram(index);

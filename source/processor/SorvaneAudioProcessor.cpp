@@ -168,10 +168,15 @@ void SorvaneAudioProcessor::getStateInformation(juce::MemoryBlock& destData)
 {
     destData.reset();
     juce::ValueTree state;
+    std::unique_lock<std::recursive_mutex> hostLock;
     if (sorvane::isOnMessageThread())
         finishHostCalls();
-    else if (const auto pending = hostCalls.peek(); !pending.isEmpty())
-        state = hostStateWhileCallsWait(pending);
+    else
+    {
+        hostLock = std::unique_lock<std::recursive_mutex>(hostCallMutex);
+        if (const auto pending = hostCalls.peek(); !pending.isEmpty())
+            state = hostStateWhileCallsWait(pending);
+    }
 
     if (!state.isValid())
     {
@@ -203,6 +208,7 @@ void SorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
         return;
     }
 
+    const std::lock_guard<std::recursive_mutex> hostLock(hostCallMutex);
     // A restore is not an edit: the project stays clean.
     const bool wasSuppressed = suppressProjectDirty.exchange(true);
     currentProgram.store(juce::jlimit(0, sorvane::numFactoryPrograms - 1,
@@ -241,6 +247,7 @@ void SorvaneAudioProcessor::restoreHostState(const juce::ValueTree& tree, bool p
 
 bool SorvaneAudioProcessor::finishHostCalls()
 {
+    const std::lock_guard<std::recursive_mutex> hostLock(hostCallMutex);
     const auto pending = hostCalls.take();
     // The parameters took the restored values on the host's thread and may have moved since (the audio
     // thread follows automation): writing them again here would take a later move back.

@@ -333,6 +333,10 @@ private:
                                              [this] { markProjectDirty(); }};
 
     sorvane::HostCallQueue hostCalls{[this] { finishHostCalls(); }};
+    // Held while a host's own thread applies a call or reads the state, and while the message thread
+    // finishes calls: an older restore being finished cannot overwrite what a newer one set, and a read
+    // never sees half of either.
+    std::recursive_mutex hostCallMutex;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(SorvaneAudioProcessor)
 };
