@@ -9,7 +9,10 @@
 #include "capture/DurableFile.h"
 #include "capture/ProcessedCapture.h"
 #include "capture/WaveExport.h"
+#include "CreatorProjectTestSupport.h"
+#include "presets/PresetFileIo.h"
 #include "projects/CreatorProjectData.h"
+#include "projects/CreatorProjectFile.h"
 #include "projects/ProjectAutosave.h"
 #include "render/OfflineRenderer.h"
 #include "render/RenderSound.h"
@@ -141,6 +144,8 @@ struct Writers
         Writer write;
         // The job's sentences name no file: its caller shows them beside the chosen one.
         bool namesTarget = true;
+        // The project writer keeps its one sentence for every failure; its writes were checked before.
+        bool saysDiskFull = true;
     };
 
     std::vector<Named> all() const
@@ -158,6 +163,10 @@ struct Writers
             {"autosave previous generation", ".sorvaneproject",
              [this](const juce::File& t, juce::String& e)
              { return ProjectAutosave::retainPreviousGeneration(newestGeneration, t, e); }},
+            {"project file", ".sorvaneproject",
+             [](const juce::File& t, juce::String& e)
+             { return writeCreatorProject(t, sorvane::test::sentinelRecord(), e); },
+             false, false},
         };
     }
 };
@@ -172,6 +181,8 @@ TEST(DurableWrites, AFullDiskRefusesToPublishKeepsTheOldFileAndSaysTheDiskIsFull
 
     for (const auto& writer : writers.all())
     {
+        if (!writer.saysDiskFull)
+            continue;
         // The complete file, written where there is room, gives the size the full disk cuts short.
         const auto reference = writers.folder.dir.getChildFile(juce::String("reference") + writer.extension);
         juce::String error;
@@ -244,6 +255,8 @@ TEST(DurableWrites, AKilledWritersTemporaryIsSweptAndNothingElse)
         const std::vector<Planted> planted = {
             {".mix.partial-0123456789abcdef" + ext, true, true},
             {".mix.partial-89abcdef01234567" + ext, true, true},
+            // Left by a writer that was filling one of the writer's own temporaries.
+            {"..mix.partial-0123456789abcdef.partial-fedcba9876543210" + ext, true, true},
             // Changed after this process started: a writer may still be at work on it.
             {".mix.partial-fedcba9876543210" + ext, false, false},
             {".mix.partial-0123456789ABCDEF" + ext, true, false},
@@ -292,5 +305,45 @@ TEST(DurableWrites, AKilledWritersTemporaryIsSweptAndNothingElse)
         dir.deleteRecursively();
         ASSERT_TRUE(dir.createDirectory());
     }
+}
+TEST(DurableWrites, APresetWriterSweepsOnlyItsOwnStaleTemporaries)
+{
+    RenderFolder folder;
+    const auto target = folder.dir.getChildFile("Warm Pad.sorvane");
+    const auto hourAgo = ::time(nullptr) - 3600;
+    struct Planted
+    {
+        juce::String name;
+        bool old;
+        bool swept;
+    };
+    const std::vector<Planted> planted = {
+        {".Warm Pad.sorvane.partial-4242-0-1a2b3c4d.tmp", true, true},
+        {".Warm Pad.sorvane.partial-17-2f-ffffffff00000000.tmp", true, true},
+        {".Warm Pad.sorvane.partial-4242-1-1a2b3c4d.tmp", false, false},
+        {".Warm Pad.sorvane.partial-42x2-0-1a2b3c4d.tmp", true, false},
+        {".Warm Pad.sorvane.partial-4242-0-1a2b3c4d.tmp.bak", true, false},
+        {".Warm Pad.sorvane.partial-4242-0.tmp", true, false},
+        {".Cold Pad.sorvane.partial-4242-0-1a2b3c4d.tmp", true, false},
+        {".Warm Pad.sorvane", true, false},
+    };
+    for (const auto& p : planted)
+    {
+        const auto file = folder.dir.getChildFile(p.name);
+        ASSERT_TRUE(file.replaceWithText("left behind"));
+        if (p.old)
+        {
+            const struct utimbuf times
+            {
+                hourAgo, hourAgo
+            };
+            ASSERT_EQ(::utime(file.getFullPathName().toRawUTF8(), &times), 0);
+        }
+    }
+    juce::String reason;
+    ASSERT_TRUE(writeFileAtomically(target, "<preset/>", true, reason)) << reason;
+    for (const auto& p : planted)
+        EXPECT_EQ(folder.dir.getChildFile(p.name).exists(), !p.swept) << p.name;
+    EXPECT_EQ(target.loadFileAsString(), "<preset/>");
 }
 } // namespace

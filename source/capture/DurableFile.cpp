@@ -355,12 +355,22 @@ bool isTemporaryNameFor(const juce::String& name, const juce::File& target)
     if (tag.length() != 16 || !isLowerHex(tag))
         return false;
     // The same two forms temporaryFileBeside draws, so a name that merely looks alike never matches.
-    return name == fileNameWithin(".", target.getFileNameWithoutExtension(),
-                                  ".partial-" + tag + target.getFileExtension()) ||
-           name == fileNameWithin(".", target.getFileName(), ".partial-" + tag);
+    if (name == fileNameWithin(".", target.getFileNameWithoutExtension(),
+                               ".partial-" + tag + target.getFileExtension()) ||
+        name == fileNameWithin(".", target.getFileName(), ".partial-" + tag))
+        return true;
+    // A writer handed a temporary to fill (the autosave's project writer) puts its own beside it.
+    const auto inner = name.substring(1, marker) + name.substring(marker + 25);
+    return inner.startsWithChar('.') && isTemporaryNameFor(inner, target);
 }
 
 int sweepStaleTemporaries(const juce::File& target)
+{
+    return sweepStaleTemporaries(target, [&target](const juce::String& name)
+                                 { return isTemporaryNameFor(name, target); });
+}
+
+int sweepStaleTemporaries(const juce::File& target, const std::function<bool(const juce::String&)>& isOurs)
 {
     const auto folder = target.getParentDirectory();
     int removed = 0;
@@ -368,7 +378,7 @@ int sweepStaleTemporaries(const juce::File& target)
                                                            juce::File::FollowSymlinks::no))
     {
         const auto candidate = entry.getFile();
-        if (!isTemporaryNameFor(candidate.getFileName(), target))
+        if (!isOurs(candidate.getFileName()))
             continue;
         const auto path = candidate.getFullPathName().toStdString();
         const auto fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);

@@ -2,6 +2,7 @@
 
 #include <juce_core/juce_core.h>
 
+#include <functional>
 #include <memory>
 
 namespace sorvane
@@ -85,7 +86,8 @@ private:
 // target, which stays with the caller so it can be checked after the writer is gone.
 std::unique_ptr<juce::OutputStream> borrowStream(juce::OutputStream& target);
 
-// Whether name is a temporary that temporaryFileBeside could have drawn for target.
+// Whether name is a temporary that temporaryFileBeside could have drawn for target, or for such a
+// temporary in turn.
 bool isTemporaryNameFor(const juce::String& name, const juce::File& target);
 
 // Removes temporaries of target that a killed writer left behind: names exactly as temporaryFileBeside
@@ -93,6 +95,8 @@ bool isTemporaryNameFor(const juce::String& name, const juce::File& target);
 // not locked by a writer still holding them. Nothing else beside target is touched. Returns how many
 // were removed.
 int sweepStaleTemporaries(const juce::File& target);
+// The same for a writer with a naming of its own: isOurs says which names beside target it draws.
+int sweepStaleTemporaries(const juce::File& target, const std::function<bool(const juce::String&)>& isOurs);
 
 // The sentence for a write of target that failed for reason: the old file, if any, is unchanged.
 juce::String unwrittenFileSentence(const juce::File& target, const juce::String& reason);
