@@ -135,7 +135,10 @@ struct Writers
         juce::MemoryBlock noise(40000);
         juce::Random(3).fillBitsRandomly(noise.getData(), noise.getSize());
         newestGeneration.replaceWithData(noise.getData(), noise.getSize());
+        newestGenerationBytes = noise;
     }
+
+    juce::MemoryBlock newestGenerationBytes;
 
     struct Named
     {
@@ -163,6 +166,11 @@ struct Writers
             {"autosave previous generation", ".sorvaneproject",
              [this](const juce::File& t, juce::String& e)
              { return ProjectAutosave::retainPreviousGeneration(newestGeneration, t, e); }},
+            {"reports, pages and images", ".json",
+             [this](const juce::File& t, juce::String& e) {
+                 return writeFileDurably(t, newestGenerationBytes.getData(), newestGenerationBytes.getSize(),
+                                         e);
+             }},
             {"project file", ".sorvaneproject",
              [](const juce::File& t, juce::String& e)
              { return writeCreatorProject(t, sorvane::test::sentinelRecord(), e); },

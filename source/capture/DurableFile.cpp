@@ -435,6 +435,20 @@ bool publishCheckedFile(CheckedFileOutputStream& stream, const juce::File& tempo
     return true;
 }
 
+bool writeFileDurably(const juce::File& target, const void* data, size_t size, juce::String& error)
+{
+    sweepStaleTemporaries(target);
+    const auto temporary = temporaryFileBeside(target);
+    CheckedFileOutputStream out(temporary);
+    if (!out.openedOk())
+    {
+        error = unwrittenFileSentence(target, out.failureReason());
+        return false;
+    }
+    out.write(data, size);
+    return publishCheckedFile(out, temporary, target, error);
+}
+
 bool copyFileDurably(const juce::File& source, const juce::File& target, juce::String& error)
 {
     sweepStaleTemporaries(target);

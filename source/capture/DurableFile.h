@@ -106,6 +106,10 @@ juce::String unwrittenFileSentence(const juce::File& target, const juce::String&
 bool publishCheckedFile(CheckedFileOutputStream& stream, const juce::File& temporary,
                         const juce::File& target, juce::String& error);
 
+// Writes the bytes over target through a checked temporary beside it, sweeping stale temporaries
+// first. target is replaced only by the complete bytes.
+bool writeFileDurably(const juce::File& target, const void* data, size_t size, juce::String& error);
+
 // Copies source over target through a checked temporary beside target, sweeping stale temporaries
 // first. target is replaced only by a complete copy.
 bool copyFileDurably(const juce::File& source, const juce::File& target, juce::String& error);
