@@ -631,7 +631,7 @@ TEST(CreatorExportJob, FullDiskFailsTheExportAndKeepsTheOldFile)
         snapshot = waitForEnd(job);
     }
     EXPECT_EQ(snapshot.state, CreatorExportState::Failed);
-    EXPECT_EQ(snapshot.message, "Could not encode the processed WAV file.");
+    EXPECT_EQ(snapshot.message, "Could not encode the processed WAV file: File too large.");
     EXPECT_EQ(listing(folder.dir), before);
     EXPECT_EQ(folder.existing.loadFileAsString(), "previous export");
 }

@@ -82,6 +82,24 @@ public:
         return full && ::statvfs(folder.getFullPathName().toRawUTF8(), &info) == 0 && info.f_bavail == 0;
     }
 
+    // Fills the file system, then gives back exactly `pages` whole pages, so the next writer runs out
+    // of room at a byte the test chooses.
+    bool leaveFreePages(int pages) const
+    {
+        if (!fill())
+            return false;
+        const auto size = filler().getSize() - (juce::int64)pages * pageBytes;
+        struct statvfs info
+        {
+        };
+        return size >= 0 && ::truncate(filler().getFullPathName().toRawUTF8(), (off_t)size) == 0 &&
+               ::statvfs(folder.getFullPathName().toRawUTF8(), &info) == 0 &&
+               (juce::int64)info.f_bavail * (juce::int64)info.f_frsize == (juce::int64)pages * pageBytes;
+    }
+
+    // Pages a file of `bytes` takes on this file system.
+    static int pagesFor(juce::int64 bytes) { return (int)((bytes + pageBytes - 1) / pageBytes); }
+
     // Gives the space back.
     bool empty() const { return filler().deleteFile(); }
 
@@ -91,6 +109,7 @@ public:
     SmallTmpfs& operator=(const SmallTmpfs&) = delete;
 
 private:
+    static constexpr juce::int64 pageBytes = 4096;
     juce::File folder;
     juce::String reason;
     bool mounted = false;

@@ -419,7 +419,7 @@ TEST(WaveExport, FullDiskIsAFailureWhereverTheWriteStops)
             ok = writeNormalisedWave(target, audio, rate, &progress, nullptr, error, comment);
         }
         EXPECT_FALSE(ok);
-        EXPECT_EQ(error, "Could not encode the processed WAV file.");
+        EXPECT_EQ(error, "Could not encode the processed WAV file: File too large.");
         EXPECT_FLOAT_EQ(progress.load(), c.progress);
     }
 }

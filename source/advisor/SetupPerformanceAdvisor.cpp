@@ -341,14 +341,13 @@ bool SetupPerformanceAdvisor::acknowledge(const juce::File& file, const juce::St
         return false;
     }
     const auto xml = record.createXml();
-    const auto temporary = temporaryFileBeside(file);
+    const auto text =
+        xml != nullptr ? xml->toString().replace("\r\n", "\n").replace("\n", "\r\n") : juce::String();
+    juce::String why;
     const bool written =
-        xml != nullptr &&
-        temporary.replaceWithText(xml->toString().replace("\r\n", "\n").replace("\n", "\r\n")) &&
-        replaceFileDurably(temporary, file);
+        xml != nullptr && writeFileDurably(file, text.toRawUTF8(), text.getNumBytesAsUTF8(), why);
     if (!written)
     {
-        temporary.deleteFile();
         error = "The advisor acknowledgement could not be saved.";
     }
     return written;

@@ -226,12 +226,8 @@ bool StandaloneReleaseWorkflow::certifyScreenshot()
     juce::MemoryOutputStream png;
     if (!image.isValid() || !juce::PNGImageFormat().writeImageToStream(image, png))
         return false;
-    const auto temporary = temporaryFileBeside(file);
-    const bool written =
-        temporary.replaceWithData(png.getData(), png.getDataSize()) && replaceFileDurably(temporary, file);
-    if (!written)
-        temporary.deleteFile();
-    return written;
+    juce::String error;
+    return writeFileDurably(file, png.getData(), png.getDataSize(), error);
 }
 
 bool StandaloneReleaseWorkflow::writeFixtureSource(juce::String& error)
@@ -535,8 +531,7 @@ void StandaloneReleaseWorkflow::writeReport()
     o->setProperty("normalQuitRequested", true);
     o->setProperty("pass", pass);
     const auto text = juce::JSON::toString(report).replace("\r\n", "\n").replace("\n", "\r\n") + "\r\n";
-    const auto temporary = temporaryFileBeside(reportFile);
-    if (!(temporary.replaceWithText(text) && replaceFileDurably(temporary, reportFile)))
-        temporary.deleteFile();
+    juce::String error;
+    writeFileDurably(reportFile, text.toRawUTF8(), text.getNumBytesAsUTF8(), error);
 }
 } // namespace sorvane

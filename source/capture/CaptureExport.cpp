@@ -33,15 +33,24 @@ bool exportCaptureToFile(const ProcessedCapture& capture, const juce::File& file
         return false;
     }
 
-    // Written beside the target and renamed over it, so an existing file survives any failure.
+    // Written beside the target and renamed over it, so an existing file survives any failure; what a
+    // killed export left there goes first.
+    sweepStaleTemporaries(file);
     const auto temporary = temporaryFileBeside(file);
-    const bool written = writeNormalisedWave(temporary, std::move(audio), description.sampleRate, nullptr,
-                                             nullptr, error, captureCommentFor(description));
-    if (written && !replaceFileDurably(temporary, file))
-        error = "Could not atomically publish the completed export.";
-    const bool published = written && error.isEmpty();
-    if (!published)
+    CheckedFileOutputStream stream(temporary, 0);
+    if (!stream.openedOk())
+    {
+        error = unwrittenFileSentence(file, stream.failureReason());
+        return false;
+    }
+    if (!writeNormalisedWave(stream, std::move(audio), description.sampleRate, nullptr, nullptr, error,
+                             captureCommentFor(description)))
+    {
+        if (stream.failed())
+            error = unwrittenFileSentence(file, stream.failureReason());
         temporary.deleteFile();
-    return published;
+        return false;
+    }
+    return publishCheckedFile(stream, temporary, file, error);
 }
 } // namespace sorvane

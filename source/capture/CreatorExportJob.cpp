@@ -189,6 +189,8 @@ void CreatorExportJob::runFolder()
 
 void CreatorExportJob::runFile()
 {
+    // A job killed with its process left its temporary here; nothing else would ever remove it.
+    sweepStaleTemporaries(destination);
     const auto temporary = temporaryFileBeside(destination);
 
     juce::String workMessage;

@@ -1,10 +1,13 @@
 #include "capture/WaveExport.h"
 
+#include "capture/DurableFile.h"
+
 #include <juce_audio_formats/juce_audio_formats.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 
@@ -30,32 +33,6 @@ void report(std::atomic<float>* progress, float value) noexcept
     if (progress != nullptr)
         progress->store(value, std::memory_order_relaxed);
 }
-
-// JUCE's WAV writer ignores the results of its header writes and deletes the stream it is given. It
-// gets this forwarder instead, which records every failed write or seek where the caller can see it.
-class FailureRecordingStream final : public juce::OutputStream
-{
-public:
-    FailureRecordingStream(juce::FileOutputStream& targetStream, bool& failedFlag)
-        : target(targetStream), failed(failedFlag)
-    {
-    }
-
-    void flush() override {}
-    bool setPosition(juce::int64 position) override { return note(target.setPosition(position)); }
-    juce::int64 getPosition() override { return target.getPosition(); }
-    bool write(const void* data, size_t numBytes) override { return note(target.write(data, numBytes)); }
-
-private:
-    bool note(bool ok) noexcept
-    {
-        failed = failed || !ok;
-        return ok;
-    }
-
-    juce::FileOutputStream& target;
-    bool& failed;
-};
 
 enum class Scan
 {
@@ -101,9 +78,14 @@ Scan scanPeak(const juce::AudioBuffer<float>& buffer, const std::atomic<bool>* c
 }
 } // namespace
 
-bool writeNormalisedWave(const juce::File& file, juce::AudioBuffer<float> buffer, double sampleRate,
-                         std::atomic<float>* progress, const std::atomic<bool>* cancel, juce::String& error,
-                         const juce::String& comment)
+namespace
+{
+// Opens the stream only once the audio has passed its checks, so a refused export creates no file.
+using StreamOpener = std::function<CheckedFileOutputStream*(juce::String& error)>;
+
+bool encodeWave(const StreamOpener& open, juce::AudioBuffer<float> buffer, double sampleRate,
+                std::atomic<float>* progress, const std::atomic<bool>* cancel, juce::String& error,
+                const juce::String& comment)
 {
     error.clear();
     const int channels = buffer.getNumChannels();
@@ -135,24 +117,21 @@ bool writeNormalisedWave(const juce::File& file, juce::AudioBuffer<float> buffer
         break;
     }
 
+    auto* opened = open(error);
+    if (opened == nullptr)
+        return false;
+    auto& stream = *opened;
+
     report(progress, 0.35f);
     const float gain = peak > wavePeakCeiling ? wavePeakCeiling / peak : 1.0f;
-
-    // Unbuffered, so no write's result is lost inside a buffer flush that reports nothing.
-    juce::FileOutputStream stream(file, 0);
-    if (stream.failedToOpen() ||
-        (stream.getPosition() > 0 && (!stream.setPosition(0) || stream.truncate().failed())))
-    {
-        error = "Could not create the WAV output file.";
-        return false;
-    }
 
     juce::StringPairArray metadata;
     if (comment.isNotEmpty())
         metadata.set(juce::WavAudioFormat::riffInfoComment, comment);
 
-    bool failed = false;
-    auto forwarder = std::make_unique<FailureRecordingStream>(stream, failed);
+    // JUCE's WAV writer ignores the results of its header writes and deletes the stream it is given;
+    // the checked stream stays here and keeps every failure.
+    auto forwarder = borrowStream(stream);
     std::unique_ptr<juce::AudioFormatWriter> writer(juce::WavAudioFormat().createWriterFor(
         forwarder.get(), sampleRate, (unsigned int)channels, 24, metadata, 0));
     if (writer == nullptr)
@@ -163,7 +142,7 @@ bool writeNormalisedWave(const juce::File& file, juce::AudioBuffer<float> buffer
     forwarder.release();
 
     // The writer's constructor has already written the first header.
-    if (failed)
+    if (stream.failed())
     {
         error = "Could not encode the processed WAV file.";
         return false;
@@ -196,13 +175,50 @@ bool writeNormalisedWave(const juce::File& file, juce::AudioBuffer<float> buffer
 
     // Closing the writer writes the final header; that can fail as well as the audio.
     writer.reset();
-    if (failed || stream.getStatus().failed())
+    if (stream.failed())
     {
         error = "Could not encode the processed WAV file.";
         return false;
     }
 
     return true;
+}
+
+} // namespace
+
+bool writeNormalisedWave(CheckedFileOutputStream& stream, juce::AudioBuffer<float> buffer, double sampleRate,
+                         std::atomic<float>* progress, const std::atomic<bool>* cancel, juce::String& error,
+                         const juce::String& comment)
+{
+    return encodeWave([&stream](juce::String&) { return &stream; }, std::move(buffer), sampleRate, progress,
+                      cancel, error, comment);
+}
+
+bool writeNormalisedWave(const juce::File& file, juce::AudioBuffer<float> buffer, double sampleRate,
+                         std::atomic<float>* progress, const std::atomic<bool>* cancel, juce::String& error,
+                         const juce::String& comment)
+{
+    std::unique_ptr<CheckedFileOutputStream> stream;
+    const auto open = [&](juce::String& why) -> CheckedFileOutputStream*
+    {
+        // Unbuffered, so a failure is seen at the write that met it and progress stops there.
+        stream = std::make_unique<CheckedFileOutputStream>(file, 0);
+        if (stream->openedOk())
+            return stream.get();
+        why = "Could not create the WAV output file.";
+        return nullptr;
+    };
+    juce::String reason;
+    if (encodeWave(open, std::move(buffer), sampleRate, progress, cancel, error, comment))
+    {
+        if (stream->finish(reason))
+            return true;
+        error = "Could not encode the processed WAV file: " + reason + ".";
+        return false;
+    }
+    if (stream != nullptr && stream->openedOk() && stream->failed())
+        error = "Could not encode the processed WAV file: " + stream->failureReason() + ".";
+    return false;
 }
 
 juce::String makeCaptureComment(double rangeStart, double rangeEnd, bool looping)

@@ -7,9 +7,17 @@
 
 namespace sorvane
 {
+class CheckedFileOutputStream;
+
 // Peak-protected (never above -1 dBFS, never raised) 24-bit WAV of the buffer, with the comment
 // stored as the file's "CMNT" text. A set cancel flag returns false with an empty error.
 bool writeNormalisedWave(const juce::File& file, juce::AudioBuffer<float> buffer, double sampleRate,
+                         std::atomic<float>* progress, const std::atomic<bool>* cancel, juce::String& error,
+                         const juce::String& comment);
+
+// The same into a stream the caller opened and publishes: a failed write says "Could not encode the
+// processed WAV file." and the stream keeps the reason. The stream is not finished.
+bool writeNormalisedWave(CheckedFileOutputStream& stream, juce::AudioBuffer<float> buffer, double sampleRate,
                          std::atomic<float>* progress, const std::atomic<bool>* cancel, juce::String& error,
                          const juce::String& comment);
 

@@ -277,13 +277,9 @@ bool SorvaneAudioProcessorEditor::writeAdvisorSupportBundle(const juce::File& fi
     const auto bundle =
         sorvane::SetupPerformanceAdvisor::createRedactedSupportBundle(lastAdvisorInput, lastAdvisorReport);
     const auto text = bundle.replace("\r\n", "\n").replace("\n", "\r\n");
-    const auto temporary = sorvane::temporaryFileBeside(file);
-    if (!sorvane::writeNewFile(temporary, text.toRawUTF8(), text.getNumBytesAsUTF8()) ||
-        !sorvane::replaceFileDurably(temporary, file))
-    {
-        temporary.deleteFile();
+    juce::String why;
+    if (!sorvane::writeFileDurably(file, text.toRawUTF8(), text.getNumBytesAsUTF8(), why))
         return fail("The redacted support bundle could not be written.");
-    }
     setStatusMessage("REDACTED SUPPORT BUNDLE EXPORTED / NO AUDIO, PATHS, PRESETS, PROJECT OR DNA");
     return true;
 }

@@ -139,6 +139,20 @@ bool writeFileAtomically(const juce::File& target, const juce::String& text, boo
         return false;
     };
 
+    // What a writer killed mid-write left beside this target: exactly presetTemporaryFileFor's names.
+    sweepStaleTemporaries(
+        target,
+        [&target](const juce::String& name)
+        {
+            const auto marker = name.lastIndexOf(".partial-");
+            const auto parts = juce::StringArray::fromTokens(
+                name.substring(marker + 9).upToLastOccurrenceOf(".tmp", false, false), "-", {});
+            return marker > 0 && name.endsWith(".tmp") && parts.size() == 3 &&
+                   parts[0].containsOnly("0123456789") && parts[0].isNotEmpty() &&
+                   parts[1].containsOnly("0123456789abcdef") && parts[1].isNotEmpty() &&
+                   parts[2].containsOnly("0123456789abcdef") && parts[2].isNotEmpty() &&
+                   name == fileNameWithin(".", target.getFileName(), name.substring(marker));
+        });
     auto temporary = presetTemporaryFileFor(target);
     const int fd =
         ::open(temporary.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);

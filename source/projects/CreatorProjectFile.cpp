@@ -171,15 +171,10 @@ class SiblingTemporaryFile
 public:
     explicit SiblingTemporaryFile(const juce::File& target)
     {
-        // Not derived from the target's name, which may already be as long as a name can be; the
-        // counter keeps threads of this process apart, O_EXCL everything else.
-        static std::atomic<std::uint32_t> counter{0};
+        // The shared naming, so the next write of this target sweeps what a killed one left.
         for (int attempt = 0; attempt < 8 && fd < 0; ++attempt)
         {
-            file = target.getSiblingFile(".sorvaneproject-" + juce::String((int)::getpid()) + "-" +
-                                         juce::String::toHexString((int)counter.fetch_add(1)) + "-" +
-                                         juce::String::toHexString(juce::Time::getHighResolutionTicks()) +
-                                         ".tmp");
+            file = temporaryFileBeside(target);
             fd = ::open(file.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
             if (fd < 0 && errno != EEXIST)
                 break;
@@ -325,6 +320,7 @@ bool writeCreatorProject(const juce::File& file, const CreatorProjectData& data,
     if (size > (std::size_t)maxCreatorProjectBytes)
         return fail(serializeMessage);
 
+    sweepStaleTemporaries(file);
     SiblingTemporaryFile temporary(file);
     if (!temporary.writeAll(text.toRawUTF8(), size) || !temporary.publishOver(file))
         return fail(atomicWriteMessage);

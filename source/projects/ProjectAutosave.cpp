@@ -24,15 +24,9 @@ bool ProjectAutosave::retainPreviousGeneration(const juce::File& newestFile, con
         error = "the previous bounded generation could not be replaced.";
         return false;
     }
-    // Copied beside and renamed over the old one: no moment without a whole previous generation.
-    const auto temporary = temporaryFileBeside(previousFile);
-    if (!newestFile.copyFileTo(temporary) || !replaceFileDurably(temporary, previousFile))
-    {
-        temporary.deleteFile();
-        error = "the last valid generation could not be retained.";
-        return false;
-    }
-    return true;
+    // Copied beside and renamed over the old one, checked to the last byte: no moment without a whole
+    // previous generation.
+    return copyFileDurably(newestFile, previousFile, error);
 }
 
 bool ProjectAutosave::step(bool projectDirty, std::int64_t now,

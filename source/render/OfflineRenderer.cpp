@@ -12,21 +12,6 @@ namespace sorvane::render
 {
 namespace
 {
-// Lets the caller keep the file stream after the writer is gone, to flush it and see whether every
-// byte, the final header included, reached the file.
-class BorrowedOutputStream : public juce::OutputStream
-{
-public:
-    explicit BorrowedOutputStream(juce::OutputStream& target) : stream(target) {}
-    void flush() override { stream.flush(); }
-    bool setPosition(juce::int64 position) override { return stream.setPosition(position); }
-    juce::int64 getPosition() override { return stream.getPosition(); }
-    bool write(const void* data, size_t bytes) override { return stream.write(data, bytes); }
-
-private:
-    juce::OutputStream& stream;
-};
-
 juce::String named(const juce::File& file, const juce::String& sentence)
 {
     return file.getFullPathName() + ": " + sentence;
@@ -253,18 +238,18 @@ bool OfflineRenderer::prepare(SorvaneAudioProcessor& processorToUse, juce::Strin
 
 bool OfflineRenderer::createWriter(const juce::File& temporary, juce::String& error)
 {
-    outputStream = std::make_unique<juce::FileOutputStream>(temporary);
-    if (outputStream->failedToOpen())
+    outputStream = std::make_unique<CheckedFileOutputStream>(temporary);
+    if (!outputStream->openedOk())
     {
         error = "cannot write in " + temporary.getParentDirectory().getFullPathName() + " (" +
-                outputStream->getStatus().getErrorMessage() + ").";
+                outputStream->failureReason() + ").";
         outputStream.reset();
         return false;
     }
 
     const double rate = getProcessingRate();
     const auto channels = (unsigned int)input->channels();
-    auto borrowed = std::make_unique<BorrowedOutputStream>(*outputStream);
+    auto borrowed = borrowStream(*outputStream);
     juce::AudioFormatWriter* created = nullptr;
     if (settings.format == OutputFormat::flac)
         created = juce::FlacAudioFormat().createWriterFor(borrowed.get(), rate, channels, 24, {}, 5);
@@ -291,6 +276,8 @@ bool OfflineRenderer::render(const juce::File& output, const std::atomic<bool>* 
         return false;
     }
 
+    // What a killed render left beside this output would otherwise stay there for good.
+    sweepStaleTemporaries(output);
     const auto temporary = temporaryFileBeside(output);
     const auto fail = [&](const juce::String& sentence)
     {
@@ -360,26 +347,26 @@ bool OfflineRenderer::render(const juce::File& output, const std::atomic<bool>* 
         after.process(view, frames);
 
         if (!writer->writeFromAudioSampleBuffer(view, 0, frames))
-            return fail("writing failed (" + outputStream->getStatus().getErrorMessage() +
-                        "); is the disk full?");
+        {
+            const auto reason = outputStream->failureReason();
+            fail({});
+            error = unwrittenFileSentence(output, reason.isNotEmpty() ? reason : "the encoder failed");
+            return false;
+        }
         position += frames;
         if (progress != nullptr)
             progress->store(
                 (float)((double)position / (double)std::max<juce::int64>(1, input->length() + tailFrames)));
     }
 
-    // The writer completes the header as it goes; the stream then holds every byte or says why not.
+    // Deleting the writer rewrites the header through the stream, which keeps any failure of it.
     writer.reset();
-    outputStream->flush();
-    const bool written = outputStream->getStatus().wasOk();
-    const auto status = outputStream->getStatus().getErrorMessage();
-    outputStream.reset();
-    if (!written)
-        return fail("writing failed (" + status + "); is the disk full?");
     if (cancel != nullptr && cancel->load())
         return fail({});
-    if (!replaceFileDurably(temporary, output))
-        return fail("the finished file could not be moved into place.");
+    const bool published = publishCheckedFile(*outputStream, temporary, output, error);
+    outputStream.reset();
+    if (!published)
+        return false;
 
     result.sampleRate = rate;
     result.channels = channels;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/DurableFile.h"
 #include "render/RenderCommandLine.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
@@ -68,7 +69,7 @@ private:
     std::unique_ptr<InputBlocks> input;
     std::unique_ptr<PlayHead> playHead;
     SorvaneAudioProcessor* processor = nullptr;
-    std::unique_ptr<juce::FileOutputStream> outputStream;
+    std::unique_ptr<CheckedFileOutputStream> outputStream;
     std::unique_ptr<juce::AudioFormatWriter> writer;
 };
 

@@ -250,20 +250,10 @@ bool writePng(const juce::Image& image, const juce::File& file)
 {
     if (!image.isValid())
         return false;
-    const auto temporary = file.getSiblingFile("." + file.getFileName() + ".tmp");
-    bool written = false;
-    {
-        juce::FileOutputStream stream(temporary, 32768);
-        if (!stream.openedOk() || !stream.setPosition(0) || !stream.truncate().wasOk())
-            return false;
-        juce::PNGImageFormat png;
-        written = png.writeImageToStream(image, stream);
-        stream.flush();
-        written = written && stream.getStatus().wasOk();
-    }
-    if (written && replaceFileDurably(temporary, file))
-        return true;
-    temporary.deleteFile();
-    return false;
+    juce::MemoryOutputStream png;
+    if (!juce::PNGImageFormat().writeImageToStream(image, png))
+        return false;
+    juce::String error;
+    return writeFileDurably(file, png.getData(), png.getDataSize(), error);
 }
 } // namespace sorvane

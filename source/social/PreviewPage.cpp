@@ -150,19 +150,7 @@ juce::String createPreviewHtml(const SocialExportOptions& options, const juce::A
 bool writePreviewHtml(const juce::String& page, const juce::File& file)
 {
     const auto text = page.replace("\r\n", "\n").replace("\r", "\n").replace("\n", "\r\n");
-    const auto temporary = file.getSiblingFile("." + file.getFileName() + ".tmp");
-    bool written = false;
-    {
-        juce::FileOutputStream stream(temporary);
-        if (!stream.openedOk() || !stream.setPosition(0) || !stream.truncate().wasOk())
-            return false;
-        written = stream.writeText(text, false, false, nullptr);
-        stream.flush();
-        written = written && stream.getStatus().wasOk();
-    }
-    if (written && replaceFileDurably(temporary, file))
-        return true;
-    temporary.deleteFile();
-    return false;
+    juce::String error;
+    return writeFileDurably(file, text.toRawUTF8(), text.getNumBytesAsUTF8(), error);
 }
 } // namespace sorvane

@@ -1,5 +1,6 @@
 #include "social/SocialExporter.h"
 
+#include "capture/DurableFile.h"
 #include "capture/WaveExport.h"
 #include "social/ExternalProcess.h"
 #include "social/FrameRenderer.h"
@@ -384,7 +385,10 @@ SocialExportResult SocialExporter::exportTeaser(const juce::File& folder,
 
     const auto metadata =
         createMetadataJson(plan, options, audio.getNumSamples(), sampleRate, teaser.getNumSamples());
-    if (!folder.getChildFile(socialPackageFiles::metadata).replaceWithText(metadata, false, false, "\r\n"))
+    const auto metadataText = metadata.replace("\r\n", "\n").replace("\n", "\r\n");
+    juce::String why;
+    if (!writeFileDurably(folder.getChildFile(socialPackageFiles::metadata), metadataText.toRawUTF8(),
+                          metadataText.getNumBytesAsUTF8(), why))
     {
         result.message = "Could not write the exact DNA and export-profile metadata.";
         return result;

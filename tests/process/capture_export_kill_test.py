@@ -187,6 +187,8 @@ class CaptureExportKillTest(unittest.TestCase):
         # it is busy), the last ones after the publishing rename.
         delays = [0.0, 0.01, 0.03, 0.06, 0.1, 0.25, 0.6]
         mid_write = 0
+        # The temporary a kill left, which the next export must sweep before it writes its own.
+        stale = None
         for delay in delays:
             with self.subTest(delay=delay):
                 proc, lines = self.start_driver()
@@ -201,6 +203,10 @@ class CaptureExportKillTest(unittest.TestCase):
                 finally:
                     watch.close()
 
+                if stale is not None:
+                    self.assertFalse(os.path.lexists(os.path.join(self.exports, stale)),
+                                     "the next export left the killed one's temporary in place")
+                    stale = None
                 left = self.temporaries()
                 with open(self.destination, "rb") as f:
                     now = f.read()
@@ -212,14 +218,19 @@ class CaptureExportKillTest(unittest.TestCase):
                           "alone is %d); destination unchanged: %s" % (delay, name, size, FRAMES * 6, now == old))
                     self.assertEqual(now, old, "the destination changed before the export was published")
                     mid_write += 1
-                    os.remove(os.path.join(self.exports, name))
+                    stale = name
                 else:
                     # Killed after the rename: the new file, complete.
                     print("killed %.2f s after %s appeared: after publication" % (delay, name))
                     self.assert_complete_export(self.destination)
                     old = write_old_export(self.destination)
-                self.assertEqual(os.listdir(self.exports), ["processed.wav"])
+                self.assertEqual(sorted(os.listdir(self.exports)), sorted(["processed.wav"] + left))
         self.assertGreaterEqual(mid_write, 1, "no kill landed while the temporary file was written")
+        if stale is not None:
+            proc, lines = self.start_driver()
+            self.send(proc, "EXPORT")
+            lines.expect("COMPLETED", 120)
+            self.assertEqual(os.listdir(self.exports), ["processed.wav"], "the killed export's temporary stayed")
 
 
 def main(argv):

@@ -347,6 +347,59 @@ class RenderCliTest(unittest.TestCase):
                     self.assertFalse(os.path.lexists(output))
                 self.assertEqual(leftovers(self.folder), [])
 
+    def test_a_full_disk_fails_says_so_and_keeps_the_older_output(self):
+        disk = self.path("disk")
+        os.makedirs(disk)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", disk], capture_output=True,
+                                 text=True)
+        if mounted.returncode != 0:
+            self.skipTest("needs a small tmpfs (mounting needs root): " + mounted.stderr.strip())
+        try:
+            for name in ("out.wav", "out.flac"):
+                with self.subTest(output=name):
+                    output = os.path.join(disk, name)
+                    with open(output, "wb") as f:
+                        f.write(b"an older render")
+                    before = digest(output)
+                    # Two seconds of 24-bit stereo, about 570 kB either way, on a disk of 256 kB.
+                    result = self.run_render(self.stereo, output, "--tail", "2", "--quiet")
+                    self.assertNotEqual(result.returncode, 0, result.stderr)
+                    self.assertIn("Could not write " + output + ": No space left on device (the disk is full); "
+                                  "the previous file is unchanged.", result.stderr)
+                    self.assertEqual(digest(output), before)
+                    self.assertEqual(leftovers(disk), [])
+        finally:
+            subprocess.run(["umount", "-l", disk], capture_output=True)
+
+    def test_the_temporary_of_a_killed_render_is_swept_by_the_next_one(self):
+        output = self.path("mix.wav")
+        proc = subprocess.Popen([RENDER, self.stereo, output, "--tail", "3600", "--quiet"], env=self.env,
+                                cwd=self.folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            deadline = time.monotonic() + 60
+            while not leftovers(self.folder):
+                self.assertIsNone(proc.poll(), "the render ended before it was killed")
+                self.assertLess(time.monotonic(), deadline, "the render did not start writing")
+                time.sleep(0.05)
+        finally:
+            proc.kill()
+            proc.wait()
+        left = leftovers(self.folder)
+        self.assertEqual(len(left), 1, left)
+        self.assertRegex(left[0], r"^\.mix\.partial-[0-9a-f]{16}\.wav$")
+        # Beside it, files the sweep must leave: someone else's hidden file and another output's temporary.
+        keep = [".mix.notes", ".other.partial-0123456789abcdef.wav"]
+        for name in keep:
+            with open(self.path(name), "w") as f:
+                f.write("not the render's")
+
+        result = self.run_render(self.mono, output, "--quiet")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertFalse(os.path.lexists(self.path(left[0])), "the killed render's temporary is still there")
+        for name in keep:
+            self.assertTrue(os.path.isfile(self.path(name)), name)
+        self.assertEqual(read_wave(output)[3], self.mono_frames)
+
     def test_the_same_command_gives_the_same_bytes(self):
         runs = []
         for jobs in ("1", "2"):
