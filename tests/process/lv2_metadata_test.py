@@ -108,8 +108,8 @@ class ValidationTest(unittest.TestCase):
         result, errors = validate(BUNDLE)
         self.assertEqual(errors, 0, result.stdout)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
-        # Errors and warnings go to stderr. Debian's lv2_validate also names a specification file Debian
-        # does not ship, and says so; anything else there, or a skipped file of the bundle, is a finding.
+        # Errors and warnings go to stderr. Debian's lv2_validate also names an LV2 vocabulary file
+        # Debian does not ship, and says so; anything else there, or a skipped file of the bundle, is a finding.
         for line in result.stderr.splitlines():
             self.assertRegex(line, r"^Skipping file /usr/")
 
