@@ -13,7 +13,10 @@
 #include <functional>
 #include <limits>
 #include <stdexcept>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace sorvane;
 using namespace sorvane::test;
@@ -516,6 +519,78 @@ TEST(CreatorExportJob, FolderExportStagesInANumberedPartialFolderAndPublishesIt)
         expected.sort(false);
         EXPECT_EQ(listing(folder.dir), expected);
     }
+}
+
+// A folder export killed mid-run leaves its staging folder; the next export of the same destination
+// removes it, and only it: not one a running export holds, nor a folder of the user's that happens to
+// have such a name.
+TEST(CreatorExportJob, AKilledFolderExportsStagingIsSweptAndNothingElse)
+{
+    Folder folder;
+    const auto destination = folder.dir.getChildFile("Pack");
+    const auto staged = [&](const char* name)
+    {
+        const auto staging = folder.dir.getChildFile(name);
+        EXPECT_TRUE(staging.createDirectory());
+        writeBytes(staging.getChildFile("video.mp4"), "half a video");
+        return staging;
+    };
+
+    // The killed one: its marker was held by a process that is gone now (flock's own lock ends with it).
+    const auto killed = staged("Pack.partial");
+    const auto killedMarker = folder.dir.getChildFile(".Pack.partial.lock");
+    juce::ChildProcess holder;
+    ASSERT_TRUE(
+        holder.start(juce::StringArray{"flock", "--close", killedMarker.getFullPathName(), "sleep", "60"}));
+    for (int i = 0; i < 500 && !killedMarker.existsAsFile(); ++i)
+        juce::Thread::sleep(10);
+    ASSERT_TRUE(killedMarker.existsAsFile());
+    ASSERT_TRUE(holder.kill());
+    holder.waitForProcessToFinish(5000);
+
+    // A running export's, held by this process through a descriptor of its own.
+    const auto running = staged("Pack.partial2");
+    const auto runningMarker = folder.dir.getChildFile(".Pack.partial2.lock");
+    const int held = ::open(runningMarker.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+
+    // The user's own folders: one without a marker, one of another destination.
+    const auto users = staged("Pack.partial3");
+    const auto other = staged("Other.partial");
+    writeBytes(folder.dir.getChildFile(".Other.partial.lock"), "");
+
+    const auto before = listing(folder.dir);
+    ASSERT_TRUE(before.contains(".Pack.partial.lock 0"));
+    ASSERT_TRUE(before.contains("Pack.partial/video.mp4 12"));
+
+    juce::File seenTarget;
+    const Work write = writing("packaged");
+    CreatorExportJob job(request(
+        destination,
+        [&, write](const juce::File& target, std::atomic<float>& progress, const std::atomic<bool>& cancel,
+                   juce::String& message)
+        {
+            seenTarget = target;
+            return write(target, progress, cancel, message);
+        },
+        true));
+    ASSERT_TRUE(job.launch());
+    EXPECT_EQ(waitForEnd(job).state, CreatorExportState::Completed);
+    ::close(held);
+
+    // The killed export's name was free again for this one, and nothing of it is left.
+    EXPECT_EQ(seenTarget, killed);
+    auto expected = before;
+    expected.removeString(".Pack.partial.lock 0");
+    expected.removeString("Pack.partial/");
+    expected.removeString("Pack.partial/video.mp4 12");
+    expected.addArray({"Pack/", "Pack/a.txt 8", "Pack/sub/", "Pack/sub/b.txt 16"});
+    expected.sort(false);
+    EXPECT_EQ(listing(folder.dir).joinIntoString("\n"), expected.joinIntoString("\n"));
+    EXPECT_TRUE(running.isDirectory());
+    EXPECT_TRUE(users.isDirectory());
+    EXPECT_TRUE(other.isDirectory());
 }
 
 TEST(CreatorExportJob, SnapshotClampsProgressToTheUnitRange)

@@ -10,6 +10,9 @@
 #include "capture/ProcessedCapture.h"
 #include "capture/WaveExport.h"
 #include "CreatorProjectTestSupport.h"
+#include "app/ReleaseReports.h"
+#include "editor/SettingsFileCheck.h"
+#include "presets/PresetCatalog.h"
 #include "presets/PresetFileIo.h"
 #include "projects/CreatorProjectData.h"
 #include "projects/CreatorProjectFile.h"
@@ -139,6 +142,11 @@ struct Writers
     }
 
     juce::MemoryBlock newestGenerationBytes;
+    std::unique_ptr<SorvaneAudioProcessor> processor = sorvane::test::makeProcessor();
+    juce::ValueTree presetState = processor->captureParameterSnapshot();
+    juce::var report = juce::JSON::parse(R"({"product": "Sorvane", "ok": true})");
+    // Big enough to span several pages of the small disk.
+    juce::String settingsText = juce::String::repeatedString("a settings value that fills pages ", 800);
 
     struct Named
     {
@@ -147,8 +155,9 @@ struct Writers
         Writer write;
         // The job's sentences name no file: its caller shows them beside the chosen one.
         bool namesTarget = true;
-        // The project writer keeps its one sentence for every failure; its writes were checked before.
         bool saysDiskFull = true;
+        // The preset writer has a temporary naming of its own, swept by a test of its own.
+        bool sharesTemporaryNaming = true;
     };
 
     std::vector<Named> all() const
@@ -174,7 +183,27 @@ struct Writers
             {"project file", ".sorvaneproject",
              [](const juce::File& t, juce::String& e)
              { return writeCreatorProject(t, sorvane::test::sentinelRecord(), e); },
-             false, false},
+             false},
+            {"user preset", ".sorvane",
+             [this](const juce::File& t, juce::String& e)
+             {
+                 juce::File written;
+                 return saveUserPreset(t, presetState, *processor, true, written, e);
+             },
+             false, true, false},
+            {"release report", ".json",
+             [this](const juce::File& t, juce::String& e) { return writeReportFile(t, report, e); }},
+            {"settings", ".settings",
+             [this](const juce::File& t, juce::String& e)
+             {
+                 juce::PropertiesFile::Options options;
+                 options.storageFormat = juce::PropertiesFile::storeAsXML;
+                 options.millisecondsBeforeSaving = -1;
+                 juce::PropertiesFile settings(t, options);
+                 settings.clear();
+                 settings.setValue("recentAudio", settingsText);
+                 return knurlkit::saveSettingsFile(settings, e);
+             }},
         };
     }
 };
@@ -191,8 +220,11 @@ TEST(DurableWrites, AFullDiskRefusesToPublishKeepsTheOldFileAndSaysTheDiskIsFull
     {
         if (!writer.saysDiskFull)
             continue;
-        // The complete file, written where there is room, gives the size the full disk cuts short.
-        const auto reference = writers.folder.dir.getChildFile(juce::String("reference") + writer.extension);
+        // The complete file, written where there is room, gives the size the full disk cuts short. Under
+        // the same name: a preset holds its own name.
+        const auto reference =
+            writers.folder.dir.getChildFile("reference").getChildFile(juce::String("out") + writer.extension);
+        ASSERT_TRUE(reference.getParentDirectory().createDirectory());
         juce::String error;
         ASSERT_TRUE(writer.write(reference, error)) << writer.name << ": " << error;
         const int pages = SmallTmpfs::pagesFor(reference.getSize());
@@ -251,6 +283,8 @@ TEST(DurableWrites, AKilledWritersTemporaryIsSweptAndNothingElse)
 
     for (const auto& writer : writers.all())
     {
+        if (!writer.sharesTemporaryNaming)
+            continue;
         SCOPED_TRACE(writer.name);
         const juce::String ext = writer.extension;
         const auto target = dir.getChildFile("mix" + ext);

@@ -371,7 +371,7 @@ TEST(PresetBrowsing, EditorSaysWhyAFavouriteWasNotSavedAndKeepsShowingTheSavedLi
     editor->keyPressed(altF);
     EXPECT_EQ(editor->getStatusMessage(),
               "The preset was not removed from the favourites: " + browserFile.getFullPathName() +
-                  " could not be written (No space left on device).");
+                  " could not be written: No space left on device (the disk is full).");
     // The browser, the catalog and the file agree: still a favourite.
     EXPECT_TRUE(p.browser.getText().startsWith("* ")) << p.browser.getText();
     EXPECT_TRUE(editor->getSelectedPreset()->favourite);

@@ -134,7 +134,7 @@ TEST(SettingsSaveWatch, ReportsAFailedSaveOnceAndAWorkingOneNever)
         juce::StringArray reports;
         knurlkit::SettingsSaveWatch watch(settings, 50, [&](const juce::String& r) { reports.add(r); });
 
-        // A change the file's own timer fails to save is told a second after that save was due.
+        // A change that cannot be saved is told within the save delay.
         settings.setValue("windowX", 10);
         pumpUntil([&] { return !reports.isEmpty(); }, blocked ? 3000 : 1300);
         if (!blocked)

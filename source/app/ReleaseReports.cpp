@@ -1,4 +1,5 @@
 #include "app/ReleaseReports.h"
+#include "capture/DurableFile.h"
 
 namespace sorvane
 {
@@ -66,33 +67,7 @@ bool writeReportFile(const juce::File& target, const juce::var& report, juce::St
         }
     }
 
-    juce::TemporaryFile temporary(target);
-    {
-        juce::FileOutputStream out(temporary.getFile());
-        if (out.failedToOpen())
-        {
-            error = "Could not write the report next to " + target.getFullPathName() + ": " +
-                    out.getStatus().getErrorMessage() + ".";
-            return false;
-        }
-
-        const auto text = reportText(report);
-        out.write(text.toRawUTF8(), text.getNumBytesAsUTF8());
-        out.flush();
-        if (out.getStatus().failed())
-        {
-            error = "Could not write the report " + target.getFullPathName() + ": " +
-                    out.getStatus().getErrorMessage() + ".";
-            return false;
-        }
-    }
-
-    if (!temporary.overwriteTargetFileWithTemporary())
-    {
-        error = "Could not replace the report " + target.getFullPathName() + ".";
-        return false;
-    }
-
-    return true;
+    const auto text = reportText(report);
+    return writeFileDurably(target, text.toRawUTF8(), text.getNumBytesAsUTF8(), error);
 }
 } // namespace sorvane

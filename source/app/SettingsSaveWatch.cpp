@@ -6,7 +6,7 @@ namespace knurlkit
 {
 SettingsSaveWatch::SettingsSaveWatch(juce::PropertiesFile& settingsToWatch, int saveDelayMs,
                                      Report onCannotSaveToUse)
-    : settings(settingsToWatch), lookAfterMs(juce::jmax(0, saveDelayMs) + 1000),
+    : settings(settingsToWatch), lookAfterMs(juce::jmax(0, saveDelayMs / 2)),
       onCannotSave(std::move(onCannotSaveToUse))
 {
     settings.addChangeListener(this);
@@ -32,8 +32,9 @@ bool SettingsSaveWatch::checkNow()
 
 void SettingsSaveWatch::changeListenerCallback(juce::ChangeBroadcaster*)
 {
-    if (!reported)
-        startTimer(lookAfterMs); // every change restarts the file's own save delay too
+    // Saved here, through the checked writer, before the file's own timer comes round: that save
+    // then finds nothing to do, and a full disk never gets a cut settings file.
+    startTimer(lookAfterMs);
 }
 
 void SettingsSaveWatch::timerCallback()
@@ -50,7 +51,6 @@ void SettingsSaveWatch::report(const juce::String& reason)
     if (reported)
         return;
     reported = true;
-    stopTimer();
     if (onCannotSave)
         onCannotSave(reason);
 }

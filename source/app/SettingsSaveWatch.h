@@ -8,8 +8,9 @@ namespace knurlkit
 {
 // Says once when the app's settings cannot be saved (a read-only home, a file where the settings
 // folder should be), so the user learns it while the app runs rather than finding settings lost at
-// the next start. PropertiesFile saves a while after each change and drops a failure silently; this
-// looks again a second after that save was due and retries once to learn why. Message thread only.
+// the next start. PropertiesFile saves a while after each change and drops a failure silently (and
+// takes a short write on a full disk for a whole one); this saves halfway through that delay through
+// a checked writer, which says why it failed. Message thread only.
 class SettingsSaveWatch : private juce::ChangeListener, private juce::Timer
 {
 public:

@@ -4,6 +4,7 @@
 #include "app/AudioDevicePreference.h"
 #include "app/PrivateRuntimeFolder.h"
 #include "app/ReleaseCommandLine.h"
+#include "editor/SettingsFileCheck.h"
 #include "editor/SorvaneAudioProcessorEditor.h"
 #include "processor/SorvaneAudioProcessor.h"
 
@@ -241,7 +242,12 @@ void SorvaneStandaloneApp::shutdown()
         window.reset();
     }
 
-    applicationProperties.saveIfNeeded();
+    if (auto* settings = applicationProperties.getUserSettings();
+        settings != nullptr && settings->needsToBeSaved())
+    {
+        juce::String unused; // the watch has said it once already if saving fails
+        knurlkit::saveSettingsFile(*settings, unused);
+    }
 
     // The socket goes before the lock, so the next owner never finds a live socket it cannot take.
     instanceChannel.reset();

@@ -3,7 +3,10 @@
 
 #include <cerrno>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace sorvane
 {
@@ -18,26 +21,126 @@ void removeQuietly(const juce::File& path)
         path.deleteRecursively();
 }
 
-bool createStagingFolder(const juce::File& destination, juce::File& staging)
+juce::String partialSuffix(int number)
+{
+    return ".partial" + (number > 1 ? juce::String(number) : juce::String());
+}
+
+juce::String stagingName(const juce::File& destination, int number)
+{
+    // "NAME.partial", then "NAME.partial2" and so on; NAME is shortened where the suffix would not fit
+    // in a folder entry.
+    return fileNameWithin({}, destination.getFileName(), partialSuffix(number));
+}
+
+// A hidden file beside a staging folder, locked by the exporting process while its export runs: the
+// lock ends with the process however it ends, so a staging folder whose marker nobody holds was left
+// by a killed export. Beside it, not inside, so the work finds its folder empty.
+juce::File stagingMarkerFor(const juce::File& destination, int number)
+{
+    return destination.getSiblingFile(
+        fileNameWithin(".", destination.getFileName(), partialSuffix(number) + ".lock"));
+}
+
+class StagingMarker
+{
+public:
+    StagingMarker() = default;
+    ~StagingMarker() { release(); }
+    StagingMarker(const StagingMarker&) = delete;
+    StagingMarker& operator=(const StagingMarker&) = delete;
+
+    bool placeFor(const juce::File& destination, int number)
+    {
+        file = stagingMarkerFor(destination, number);
+        // A marker a killed sweep left for this name is taken over; a held one is refused, and so is
+        // one a sweep unlinked while this took it.
+        const auto path = file.getFullPathName().toStdString();
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        struct stat opened
+        {
+        }, named{};
+        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 &&
+            ::stat(path.c_str(), &named) == 0 && opened.st_ino == named.st_ino &&
+            opened.st_dev == named.st_dev)
+            return true;
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+        return false;
+    }
+
+    // After the staging folder is gone: published or removed.
+    void release()
+    {
+        if (fd < 0)
+            return;
+        ::unlink(file.getFullPathName().toRawUTF8());
+        ::close(fd);
+        fd = -1;
+    }
+
+private:
+    juce::File file;
+    int fd = -1;
+};
+
+// Removes the staging folders of this destination that a killed export left: our naming, a folder of
+// ours (not a link) whose marker is ours and held by no running export. Nothing else is touched.
+void sweepStaleStagingFolders(const juce::File& destination)
+{
+    for (int number = 1; number < 100; ++number)
+    {
+        const auto candidate = destination.getSiblingFile(stagingName(destination, number));
+        const auto marker = stagingMarkerFor(destination, number).getFullPathName().toStdString();
+        const int fd = ::open(marker.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+        {
+            if (number > 1 && !candidate.exists())
+                break;
+            continue;
+        }
+        struct stat opened
+        {
+        }, folder{};
+        const bool stale = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+                           opened.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (stale)
+        {
+            const auto path = candidate.getFullPathName().toStdString();
+            const bool ours = ::lstat(path.c_str(), &folder) == 0 && S_ISDIR(folder.st_mode) &&
+                              folder.st_uid == ::geteuid();
+            // The folder first: a sweep killed in between leaves only a marker, which the next removes.
+            if (ours)
+                candidate.deleteRecursively(false);
+            if (!candidate.exists() && !candidate.isSymbolicLink())
+                ::unlink(marker.c_str());
+        }
+        ::close(fd);
+    }
+}
+
+bool createStagingFolder(const juce::File& destination, juce::File& staging, StagingMarker& marker)
 {
     const auto parent = destination.getParentDirectory();
-    // "NAME.partial", then "NAME.partial2" and so on; NAME is shortened where the suffix would not fit
-    // in a folder entry. mkdir, unlike createDirectory(), refuses a folder that appeared since the name
-    // was chosen.
+    // mkdir, unlike createDirectory(), refuses a folder that appeared since the name was chosen.
     for (int number = 1, attempt = 0; number < 100000 && attempt < 16; ++number)
     {
-        const auto candidate = parent.getChildFile(
-            fileNameWithin({}, destination.getFileName(),
-                           ".partial" + (number > 1 ? juce::String(number) : juce::String())));
+        const auto candidate = parent.getChildFile(stagingName(destination, number));
         if (candidate.exists() || candidate.isSymbolicLink())
             continue;
         ++attempt;
+        // Held before the folder exists, so no sweep can take a folder being made for a stale one.
+        if (!marker.placeFor(destination, number))
+            continue;
         if (::mkdir(candidate.getFullPathName().toRawUTF8(), 0755) == 0)
         {
             staging = candidate;
             return true;
         }
-        if (errno != EEXIST)
+        const auto code = errno;
+        marker.release();
+        if (code != EEXIST)
             return false;
     }
     return false;
@@ -152,8 +255,10 @@ void CreatorExportJob::run()
 
 void CreatorExportJob::runFolder()
 {
+    sweepStaleStagingFolders(destination);
     juce::File staging;
-    if (!createStagingFolder(destination, staging))
+    StagingMarker marker;
+    if (!createStagingFolder(destination, staging, marker))
     {
         setState(CreatorExportState::Failed, "Could not create the bounded temporary export folder.");
         return;
@@ -165,6 +270,7 @@ void CreatorExportJob::runFolder()
     if (isCancelRequested())
     {
         removeQuietly(staging);
+        marker.release();
         setState(CreatorExportState::Cancelled, cancelledMessage);
         return;
     }
@@ -172,6 +278,7 @@ void CreatorExportJob::runFolder()
     if (!ok)
     {
         removeQuietly(staging);
+        marker.release();
         setState(CreatorExportState::Failed, workMessage.isNotEmpty() ? workMessage : noDetailsMessage);
         return;
     }
@@ -179,10 +286,12 @@ void CreatorExportJob::runFolder()
     if (!publishFolderDurably(staging, destination))
     {
         removeQuietly(staging);
+        marker.release();
         setState(CreatorExportState::Failed, "Could not atomically publish the completed export folder.");
         return;
     }
 
+    marker.release();
     progress.store(1.0f);
     setState(CreatorExportState::Completed, workMessage.isNotEmpty() ? workMessage : "Export completed.");
 }

@@ -1,4 +1,5 @@
 #include "editor/AppearanceSelector.h"
+#include "editor/SettingsFileCheck.h"
 #include "editor/SettingsLocation.h"
 
 #include "editor/InterfaceTheme.h"
@@ -90,11 +91,12 @@ bool AppearanceSelector::storeTheme(int newTheme, juce::String& error) const
     juce::PropertiesFile stored(file, options());
     stored.setValue(themeKey, clampTheme(newTheme));
 
-    // PropertiesFile writes a temporary file next to the target and moves it over, so a failed write
-    // keeps the previous file.
-    if (!stored.saveIfNeeded())
+    // A checked temporary moved over the target, so a failed write keeps the previous file.
+    if (juce::String why; !knurlkit::saveSettingsFile(stored, why))
     {
         error = "Could not save the interface theme to " + file.getFullPathName() + ".";
+        if (why.contains("disk is full"))
+            error << " The disk is full.";
         return false;
     }
     return true;

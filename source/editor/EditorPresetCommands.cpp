@@ -351,5 +351,14 @@ void SorvaneAudioProcessorEditor::refreshPresetTick()
         catalogRefreshTicks = 0;
         processor.refreshUserPresets(false);
         refreshPresetBrowser(false);
+        // Said once per new set of such files, not every ten seconds.
+        const auto& unlisted = processor.getPresetCatalog().getUnlistedFileNames();
+        if (unlisted != shownUnlistedPresetFiles)
+        {
+            shownUnlistedPresetFiles = unlisted;
+            if (!unlisted.isEmpty())
+                setStatusMessage("NOT LISTED, NAME IS NOT UTF-8: " + unlisted.joinIntoString(", ") +
+                                 ". RENAME TO USE.");
+        }
     }
 }

@@ -1,5 +1,7 @@
 #include "editor/SettingsFileCheck.h"
 
+#include "capture/DurableFile.h"
+
 namespace knurlkit
 {
 namespace
@@ -50,11 +52,35 @@ bool canWriteSettingsFile(const juce::File& settingsFile, juce::String& error)
 
 bool saveSettingsFile(juce::PropertiesFile& settings, juce::String& error)
 {
-    if (settings.save())
+    // PropertiesFile's own XML layout, written through a checked temporary: JUCE's writer takes a
+    // short write on a full disk for a whole one and would publish a cut file that loads as empty.
+    juce::XmlElement doc("PROPERTIES");
+    const auto& values = settings.getAllProperties();
+    for (int i = 0; i < values.size(); ++i)
+    {
+        auto* e = doc.createNewChildElement("VALUE");
+        e->setAttribute("name", values.getAllKeys()[i]);
+        if (auto child = juce::parseXML(values.getAllValues()[i]))
+            e->addChildElement(child.release());
+        else
+            e->setAttribute("val", values.getAllValues()[i]);
+    }
+    const auto text = doc.toString();
+    const auto file = settings.getFile();
+    juce::String why;
+    if (!file.getParentDirectory().createDirectory().failed() &&
+        sorvane::writeFileDurably(file, text.toRawUTF8(), text.getNumBytesAsUTF8(), why))
+    {
+        settings.setNeedsToBeSaved(false);
         return true;
+    }
 
-    if (canWriteSettingsFile(settings.getFile(), error))
-        error = "The settings could not be written to " + settings.getFile().getFullPathName() + ".";
+    if (canWriteSettingsFile(file, error))
+        error =
+            why.isNotEmpty() ? why : "The settings could not be written to " + file.getFullPathName() + ".";
+    // Said once here; JUCE's own save on its timer or at exit must not try again and publish a cut
+    // file. The next change marks the settings unsaved again.
+    settings.setNeedsToBeSaved(false);
     return false;
 }
 } // namespace knurlkit

@@ -348,6 +348,7 @@ private:
     bool settingsFailureReported = false;
     int searchDebounceTicks = 0;
     int catalogRefreshTicks = 0;
+    juce::StringArray shownUnlistedPresetFiles;
     std::vector<sorvane::PresetDescriptor> presetResults;
     std::unique_ptr<juce::FileChooser> presetChooser;
     std::unique_ptr<juce::AlertWindow> presetDialog;

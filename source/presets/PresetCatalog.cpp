@@ -99,8 +99,16 @@ juce::String fileContentHash(const juce::File& file)
 
 bool writePresetTreeAtomically(const juce::File& file, const juce::ValueTree& tree, bool replace)
 {
+    juce::String unused;
+    return writePresetTreeAtomically(file, tree, replace, unused);
+}
+
+bool writePresetTreeAtomically(const juce::File& file, const juce::ValueTree& tree, bool replace,
+                               juce::String& reason)
+{
+    reason.clear();
     const auto text = presetXmlText(withoutLocalProperties(tree));
-    return text.isNotEmpty() && writeFileAtomically(file, text, replace);
+    return text.isNotEmpty() && writeFileAtomically(file, text, replace, reason);
 }
 
 bool matchesDiscovery(const PresetDescriptor& entry, const DiscoveryFilter& filter)
@@ -285,17 +293,18 @@ void PresetCatalog::refreshUserPresets(bool forceRescan)
                   presets.end());
     userIds.clear();
 
-    const auto listAndExamine = [this](const juce::File& folder, bool inQuarantine)
+    juce::StringArray unlisted;
+    const auto listAndExamine = [this, &unlisted](const juce::File& folder, bool inQuarantine)
     {
         if (!folder.isDirectory())
             return;
-        for (const auto& file :
-             folder.findChildFiles(juce::File::findFiles, false, "*.sorvane", juce::File::FollowSymlinks::no))
+        for (const auto& file : listFilesWithExtension(folder, ".sorvane", unlisted))
             if (!isPresetTemporaryFile(file))
                 examineFile(file, inQuarantine);
     };
     listAndExamine(userDirectory, false);
     listAndExamine(getQuarantineDirectory(), true);
+    unlistedFileNames = unlisted;
     cache.clear();
     persistIndex();
 }
@@ -572,7 +581,7 @@ bool PresetCatalog::setFavourite(const juce::String& id, bool favourite, juce::S
             favourites = before;
             error = juce::String(favourite ? "The preset was not added to the favourites: "
                                            : "The preset was not removed from the favourites: ") +
-                    browserFile.getFullPathName() + " could not be written (" + reason + ").";
+                    browserFile.getFullPathName() + " could not be written: " + reason + ".";
             return false;
         }
         d.favourite = favourite;

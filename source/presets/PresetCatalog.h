@@ -20,6 +20,9 @@ juce::String userId(const juce::File& file);
 juce::String fileContentHash(const juce::File& file);
 // Writes a preset tree through a temporary file beside `file`.
 bool writePresetTreeAtomically(const juce::File& file, const juce::ValueTree& tree, bool replace = true);
+// reason gets the system's words for a failed write, saying so plainly when the disk is full.
+bool writePresetTreeAtomically(const juce::File& file, const juce::ValueTree& tree, bool replace,
+                               juce::String& reason);
 
 bool matchesDiscovery(const PresetDescriptor& descriptor, const DiscoveryFilter& filter);
 
@@ -78,6 +81,9 @@ public:
     juce::File getIndexFile() const { return indexFile; }
     const std::vector<PresetDescriptor>& getPresets() const noexcept { return presets; }
     const juce::StringArray& getFavourites() const noexcept { return favourites; }
+    // Preset files left out of the last scan because their names are not UTF-8, shown with "\xE9"
+    // for each odd byte: no path could name them exactly.
+    const juce::StringArray& getUnlistedFileNames() const noexcept { return unlistedFileNames; }
 
 private:
     void loadFavourites();
@@ -92,6 +98,7 @@ private:
     // names on every keystroke was most of a search. Cleared whenever an entry is added or removed.
     mutable std::vector<std::size_t> browserOrder;
     juce::StringArray favourites;
+    juce::StringArray unlistedFileNames;
     // The index of the last refresh, by lower-case path.
     std::unordered_map<juce::String, PresetDescriptor, PathHash> cache;
     // Ids of the listed user entries: a scan of thousands of files must not search the list per file.

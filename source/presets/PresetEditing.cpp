@@ -16,6 +16,14 @@ bool fail(juce::String& error, const juce::String& message)
     return false;
 }
 
+// The sentence and, after it, what the system said; a full disk must read as one.
+juce::String withCause(const juce::String& message, const juce::String& reason)
+{
+    if (reason.isEmpty())
+        return message;
+    return message + " " + reason.substring(0, 1).toUpperCase() + reason.substring(1) + ".";
+}
+
 bool samePath(const juce::File& a, const juce::File& b)
 {
     return juce::File::areFileNamesCaseSensitive()
@@ -57,9 +65,10 @@ bool PresetCatalog::renamePreset(const juce::String& id, const juce::String& new
 
     tree.setProperty(presetName, newName, nullptr);
     // A new name never replaces a file that appeared since the check above.
-    if (!writePresetTreeAtomically(target, tree, sameFile))
-        return fail(error, target.exists() && !sameFile ? "A user preset with that name already exists."
-                                                        : "Could not update the renamed preset metadata.");
+    if (juce::String reason; !writePresetTreeAtomically(target, tree, sameFile, reason))
+        return fail(error, target.exists() && !sameFile
+                               ? "A user preset with that name already exists."
+                               : withCause("Could not update the renamed preset metadata.", reason));
     if (!sameFile && !oldFile.deleteFile())
     {
         target.deleteFile();
@@ -99,9 +108,9 @@ bool PresetCatalog::duplicatePreset(const juce::String& id, const juce::String& 
     if (readXmlTree(entry->path, maxPresetFileBytes, stateIds::stateType, tree) != PresetReadResult::ok)
         return fail(error, "The duplicated preset could not be read.");
     tree.setProperty(presetName, newName, nullptr);
-    if (!writePresetTreeAtomically(target, tree, false))
+    if (juce::String reason; !writePresetTreeAtomically(target, tree, false, reason))
         return fail(error, target.exists() ? "A user preset with that name already exists."
-                                           : "Could not duplicate the user preset.");
+                                           : withCause("Could not duplicate the user preset.", reason));
     refreshUserPresets(true);
     return true;
 }
@@ -127,8 +136,8 @@ bool PresetCatalog::editMetadata(const juce::String& id, const juce::String& cat
         return fail(error, "The user preset is no longer readable.");
     tree.setProperty(presetCategory, category, nullptr);
     tree.setProperty(presetTags, tags.joinIntoString(","), nullptr);
-    if (!writePresetTreeAtomically(file, tree))
-        return fail(error, "Could not atomically update preset metadata.");
+    if (juce::String reason; !writePresetTreeAtomically(file, tree, true, reason))
+        return fail(error, withCause("Could not atomically update preset metadata.", reason));
     refreshUserPresets(true);
     return true;
 }
@@ -191,10 +200,10 @@ bool saveUserPreset(const juce::File& chosen, juce::ValueTree state, const juce:
     if (state[presetTags].toString().isEmpty())
         state.setProperty(presetTags, automaticPresetTags(processor), nullptr);
 
-    if (!writePresetTreeAtomically(file, state, replaceExisting))
+    if (juce::String reason; !writePresetTreeAtomically(file, state, replaceExisting, reason))
         return fail(error, !replaceExisting && file.exists()
                                ? "A preset with that name was saved meanwhile; nothing was overwritten."
-                               : "Could not write the Sorvane preset.");
+                               : withCause("Could not write the Sorvane preset.", reason));
     written = file;
     return true;
 }

@@ -4,7 +4,9 @@
 #include "processor/SafeXml.h"
 #include "transport/RegularFile.h"
 
+#include <algorithm>
 #include <atomic>
+#include <dirent.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -135,7 +137,7 @@ bool writeFileAtomically(const juce::File& target, const juce::String& text, boo
 
     const auto failed = [&reason](int code)
     {
-        reason = std::strerror(code);
+        reason = describeWriteError(code);
         return false;
     };
 
@@ -177,6 +179,44 @@ bool writeFileAtomically(const juce::File& target, const juce::String& text, boo
     if (!published && temporary.existsAsFile())
         temporary.deleteFile();
     return published || failed(code != 0 ? code : EIO);
+}
+
+std::vector<juce::File> listFilesWithExtension(const juce::File& folder, const char* extension,
+                                               juce::StringArray& unlisted)
+{
+    std::vector<juce::File> files;
+    const auto path = folder.getFullPathName().toStdString();
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr)
+        return files;
+    const std::string suffix(extension);
+    while (const auto* entry = ::readdir(dir))
+    {
+        const std::string name(entry->d_name);
+        if (name.size() <= suffix.size() ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        struct stat info
+        {
+        };
+        if (::stat((path + "/" + name).c_str(), &info) != 0 || S_ISDIR(info.st_mode))
+            continue;
+        // juce::String keeps odd bytes as they are, but cuts and compares them as something else.
+        if (!isStrictUtf8(name.data(), name.size()))
+        {
+            juce::String shown;
+            for (const unsigned char c : name)
+                shown << (c < 0x80 ? juce::String::charToString((juce::juce_wchar)c)
+                                   : "\\x" + juce::String::toHexString((int)c).toUpperCase());
+            unlisted.add(shown);
+            continue;
+        }
+        files.push_back(folder.getChildFile(juce::String::fromUTF8(name.c_str(), (int)name.size())));
+    }
+    ::closedir(dir);
+    std::sort(files.begin(), files.end());
+    unlisted.sort(false);
+    return files;
 }
 
 bool moveWithoutReplacing(const juce::File& from, const juce::File& to)

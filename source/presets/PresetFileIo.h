@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace sorvane
 {
@@ -52,6 +53,12 @@ juce::File presetTemporaryFileFor(const juce::File& target);
 
 // True for the hidden temporaries writeFileAtomically leaves behind when killed mid-write.
 bool isPresetTemporaryFile(const juce::File& file);
+
+// The files in folder (not below it) whose names end in extension, read as the bytes the file system
+// holds. A name that is not valid UTF-8 cannot be named exactly through juce::File, whose paths are
+// UTF-8: it is left out and added to unlisted, its odd bytes written as "\xE9".
+std::vector<juce::File> listFilesWithExtension(const juce::File& folder, const char* extension,
+                                               juce::StringArray& unlisted);
 
 // Size and modification time of a regular file, 0 when unavailable.
 struct FileStamp

@@ -180,6 +180,8 @@ public:
                 break;
         }
         created = fd >= 0;
+        if (!created)
+            code = errno;
     }
 
     ~SiblingTemporaryFile()
@@ -202,7 +204,10 @@ public:
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
+            {
+                code = n < 0 ? errno : ENOSPC;
                 return false;
+            }
             bytes += n;
             size -= (std::size_t)n;
         }
@@ -211,13 +216,20 @@ public:
 
     bool publishOver(const juce::File& target)
     {
+        errno = 0;
         published = fd < 0 && replaceFileDurably(file, target);
+        if (!published && code == 0)
+            code = errno != 0 ? errno : EIO;
         return published;
     }
+
+    // errno of the first failure, 0 when there was none.
+    int errorCode() const noexcept { return code; }
 
 private:
     juce::File file;
     int fd = -1;
+    int code = 0;
     bool created = false;
     bool published = false;
 
@@ -226,6 +238,8 @@ private:
         if (fd < 0)
             return true;
         const bool closed = ::close(fd) == 0;
+        if (!closed && code == 0)
+            code = errno;
         fd = -1;
         return closed;
     }
@@ -323,7 +337,13 @@ bool writeCreatorProject(const juce::File& file, const CreatorProjectData& data,
     sweepStaleTemporaries(file);
     SiblingTemporaryFile temporary(file);
     if (!temporary.writeAll(text.toRawUTF8(), size) || !temporary.publishOver(file))
-        return fail(atomicWriteMessage);
+    {
+        // The one sentence, then the system's words for why: a full disk must read as one.
+        const auto why = describeWriteError(temporary.errorCode());
+        return fail(why.isEmpty() ? atomicWriteMessage
+                                  : atomicWriteMessage + " " + why.substring(0, 1).toUpperCase() +
+                                        why.substring(1) + ".");
+    }
     return true;
 }
 

@@ -263,8 +263,13 @@ class JackServer:
         self.proc = None
 
     def lsp(self, *options):
-        result = subprocess.run(["jack_lsp", *options], env=jack_environment(self.name),
-                                capture_output=True, text=True, timeout=10)
+        # jack_lsp can stall while a client (dis)connects on a loaded machine; a stalled look counts
+        # as no answer, and callers ask again until their own deadline.
+        try:
+            result = subprocess.run(["jack_lsp", *options], env=jack_environment(self.name),
+                                    capture_output=True, text=True, timeout=10)
+        except subprocess.TimeoutExpired:
+            return None
         return result.stdout if result.returncode == 0 else None
 
     def __enter__(self):

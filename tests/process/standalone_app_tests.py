@@ -206,7 +206,8 @@ class StandaloneAppTests(AppTestCase):
                     "no JACK ports; stderr:\n" + app.stderr_text())
                 self.wait_for_signal_handlers(app)
 
-                connections = jack.lsp("-c")
+                harness.wait_until(lambda: "Sorvane:out_2\n   system:playback_2" in (jack.lsp("-c") or ""), 20)
+                connections = jack.lsp("-c") or ""
                 self.assertIn("Sorvane:out_1\n   system:playback_1", connections)
                 self.assertIn("Sorvane:out_2\n   system:playback_2", connections)
                 self.assertNotIn("Sorvane:in_", connections, "the app must open no inputs")
