@@ -1,6 +1,7 @@
 // The project commands in the window: SAVE PROJECT, RECENT PROJECTS, the relink offer, the recovery
 // prompt after an unclean shutdown, and the autosave step of the refresh.
 #include "CaptureEditorFixture.h"
+#include "UnwritableFolder.h"
 
 #include "projects/CreatorProjectFile.h"
 #include "projects/ProjectRecovery.h"
@@ -144,6 +145,10 @@ TEST(EditorProjects, ARecentProjectOpensAndTheWindowFollowsItsSound)
 
     auto& recent = f.editor->getHeaderControls().recentProjects;
     recent.setSelectedId(1, juce::sendNotificationSync);
+    // The open project has changes: the window asks first, and Don't Save opens without writing them.
+    ASSERT_EQ(f.prompts.size(), 1u);
+    EXPECT_EQ(f.prompts[0].title, "Save changes to Keep before opening another project?");
+    f.prompts[0].answer(2);
     EXPECT_EQ(f.editor->getStatusMessage(), "PROJECT PREPARING / CURRENT PROJECT PRESERVED UNTIL READY");
     EXPECT_EQ(recent.getSelectedId(), 0) << "the box goes back to its title";
     f.tickUntilLoadEnds();
@@ -158,6 +163,70 @@ TEST(EditorProjects, ARecentProjectOpensAndTheWindowFollowsItsSound)
     recent.setSelectedId(1, juce::sendNotificationSync);
     ASSERT_EQ(f.alerts.size(), 1) << f.alerts.joinIntoString(" | ");
     EXPECT_EQ(f.alerts[0], "Could not open project: The project file does not exist.");
+}
+
+// Unsaved changes to an open project are offered for saving before another project replaces them:
+// Cancel keeps everything, Save writes them first, and a clean project is never asked about.
+TEST(EditorProjects, UnsavedChangesAreOfferedBeforeAnotherProjectReplacesThem)
+{
+    ProjectEditorFixture f;
+    sorvane::test::setPlain(*f.processor, "drive", 20.0f);
+    const auto song = f.folder.getChildFile("Song.sorvaneproject");
+    ASSERT_TRUE(f.editor->saveProjectToChosenFile(song));
+    const auto saved = song.loadFileAsString();
+    auto& recent = f.editor->getHeaderControls().recentProjects;
+
+    // Clean: straight to the load.
+    EXPECT_FALSE(f.editor->hasUnsavedProjectChanges());
+    recent.setSelectedId(1, juce::sendNotificationSync);
+    EXPECT_TRUE(f.prompts.empty());
+    EXPECT_EQ(f.editor->getStatusMessage(), "PROJECT PREPARING / CURRENT PROJECT PRESERVED UNTIL READY");
+    f.tickUntilLoadEnds();
+
+    sorvane::test::setPlain(*f.processor, "drive", 40.0f);
+    f.tick();
+    ASSERT_TRUE(f.editor->hasUnsavedProjectChanges());
+    f.editor->setStatusMessage("BEFORE");
+
+    // Cancel (Escape): nothing is written, nothing opens, the changes stay unsaved.
+    recent.setSelectedId(1, juce::sendNotificationSync);
+    ASSERT_EQ(f.prompts.size(), 1u);
+    EXPECT_EQ(f.prompts[0].title, "Save changes to Song before opening another project?");
+    EXPECT_EQ(f.prompts[0].buttons, juce::StringArray({"Save", "Don't Save", "Cancel"}));
+    // A second request while the question is up asks nothing more.
+    recent.setSelectedId(1, juce::sendNotificationSync);
+    EXPECT_EQ(f.prompts.size(), 1u);
+    f.prompts[0].answer(0);
+    EXPECT_EQ(song.loadFileAsString(), saved);
+    EXPECT_EQ(f.editor->getStatusMessage(), "BEFORE");
+    EXPECT_TRUE(f.processor->projectDirty.load());
+    EXPECT_FLOAT_EQ(sorvane::test::plain(*f.processor, "drive"), 40.0f);
+
+    // Save (Return): the changes are in the file before it opens again, so it opens with them.
+    recent.setSelectedId(1, juce::sendNotificationSync);
+    ASSERT_EQ(f.prompts.size(), 2u);
+    f.prompts[1].answer(1);
+    EXPECT_NE(song.loadFileAsString(), saved);
+    EXPECT_EQ(f.editor->getStatusMessage(), "PROJECT PREPARING / CURRENT PROJECT PRESERVED UNTIL READY");
+    sorvane::test::setPlain(*f.processor, "drive", 1.0f);
+    f.tickUntilLoadEnds();
+    EXPECT_FLOAT_EQ(sorvane::test::plain(*f.processor, "drive"), 40.0f);
+    EXPECT_FALSE(f.editor->hasUnsavedProjectChanges());
+
+    // A save that fails keeps the question's answer from going ahead: nothing opens.
+    sorvane::test::setPlain(*f.processor, "drive", 50.0f);
+    f.tick();
+    sorvane::test::UnwritableFolder folderLock(f.folder);
+    if (folderLock.isLocked())
+    {
+        f.editor->setStatusMessage("BEFORE");
+        recent.setSelectedId(1, juce::sendNotificationSync);
+        ASSERT_EQ(f.prompts.size(), 3u);
+        f.prompts[2].answer(1);
+        EXPECT_FALSE(f.alerts.isEmpty());
+        EXPECT_NE(f.editor->getStatusMessage(), "PROJECT PREPARING / CURRENT PROJECT PRESERVED UNTIL READY");
+        EXPECT_TRUE(f.processor->projectDirty.load());
+    }
 }
 
 TEST(EditorProjects, AMovedSourceOpensTheRelinkChooserAndTheChosenFileIsChecked)

@@ -1,5 +1,6 @@
 #include "app/StandaloneFullscreenWindow.h"
 #include "editor/SorvaneAudioProcessorEditor.h"
+#include "processor/SorvaneAudioProcessor.h"
 
 #include <gtest/gtest.h>
 
@@ -248,4 +249,50 @@ TEST_F(StandaloneFullscreenWindowTest, TheEditorHasTheKeyboardAfterADialogCloses
     EXPECT_TRUE(editor->hasKeyboardFocus(true));
     EXPECT_TRUE(press(juce::KeyPress::leftKey));
     EXPECT_EQ(sorvaneEditor->getStatusMessage(), "SEEK -5% / EQUAL-POWER FADE");
+}
+
+// The title bar's close asks before unsaved project changes are lost; a clean window closes at once.
+TEST_F(StandaloneFullscreenWindowTest, ClosingWithUnsavedProjectChangesAsksFirst)
+{
+    auto* sorvaneEditor = dynamic_cast<SorvaneAudioProcessorEditor*>(editor);
+    ASSERT_NE(sorvaneEditor, nullptr);
+    std::vector<std::pair<juce::String, std::function<void(int)>>> prompts;
+    sorvaneEditor->setAdvisorDialogPresenter(
+        [&](const juce::String& title, const juce::String&, const std::vector<std::pair<juce::String, int>>&,
+            std::function<void(int)> onResult) { prompts.emplace_back(title, std::move(onResult)); });
+    int closes = 0;
+    window->onCloseConfirmed = [&] { ++closes; };
+
+    window->closeButtonPressed();
+    EXPECT_EQ(closes, 1) << "nothing unsaved: no question";
+    EXPECT_TRUE(prompts.empty());
+
+    const auto folder = juce::File::getSpecialLocation(juce::File::tempDirectory)
+                            .getNonexistentChildFile("sorvane-close-prompt", {}, false);
+    ASSERT_TRUE(folder.createDirectory());
+    const auto project = folder.getChildFile("Evening.sorvaneproject");
+    ASSERT_TRUE(sorvaneEditor->saveProjectToChosenFile(project));
+    auto& processor = dynamic_cast<SorvaneAudioProcessor&>(*sorvaneEditor->getAudioProcessor());
+    processor.projectDirty.store(true);
+
+    window->closeButtonPressed();
+    ASSERT_EQ(prompts.size(), 1u);
+    EXPECT_EQ(prompts[0].first, "Save changes to Evening before closing?");
+    EXPECT_EQ(closes, 1);
+    prompts[0].second(0); // Cancel
+    EXPECT_EQ(closes, 1);
+
+    const auto before = project.loadFileAsString();
+    window->closeButtonPressed();
+    ASSERT_EQ(prompts.size(), 2u);
+    prompts[1].second(2); // Don't Save
+    EXPECT_EQ(closes, 2);
+    EXPECT_EQ(project.loadFileAsString(), before);
+
+    window->closeButtonPressed();
+    ASSERT_EQ(prompts.size(), 3u);
+    prompts[2].second(1); // Save
+    EXPECT_EQ(closes, 3);
+    EXPECT_FALSE(processor.projectDirty.load());
+    folder.deleteRecursively();
 }

@@ -299,15 +299,25 @@ TEST(WaveExport, ProgressStepsThroughTheBlocksAndEndsAtOne)
     const auto grid = progressGrid(longCaptureFrames);
 
     std::atomic<float> progress{0.125f};
-    std::atomic<bool> done{false};
+    std::atomic<bool> done{false}, watching{false};
     std::vector<float> seen;
     std::thread watcher(
         [&]
         {
-            while (!done.load())
+            const auto look = [&]
+            {
                 if (const float now = progress.load(); seen.empty() || seen.back() != now)
                     seen.push_back(now);
+            };
+            look();
+            watching.store(true);
+            while (!done.load())
+                look();
+            look();
         });
+    // On a loaded machine the watcher may be scheduled only after a whole export: wait for its first look.
+    while (!watching.load())
+        std::this_thread::yield();
     juce::String error;
     const bool ok = writeNormalisedWave(target, audio, rate, &progress, nullptr, error, {});
     done.store(true);

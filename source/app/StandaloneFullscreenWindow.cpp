@@ -2,6 +2,7 @@
 
 #include "app/DesktopHints.h"
 #include "app/WindowFit.h"
+#include "editor/SorvaneAudioProcessorEditor.h"
 
 #include <cmath>
 
@@ -281,8 +282,23 @@ void StandaloneFullscreenWindow::paint(juce::Graphics& g)
 
 void StandaloneFullscreenWindow::closeButtonPressed()
 {
-    pluginHolder->savePluginState();
-    juce::JUCEApplicationBase::quit();
+    juce::Component::SafePointer<StandaloneFullscreenWindow> safeThis(this);
+    const auto close = [safeThis]
+    {
+        if (safeThis == nullptr)
+            return;
+        safeThis->pluginHolder->savePluginState();
+        if (safeThis->onCloseConfirmed)
+            safeThis->onCloseConfirmed();
+        else
+            juce::JUCEApplicationBase::quit();
+    };
+    // Only a person closes through the title bar; signals and scripted runs quit without asking.
+    if (auto* editor = dynamic_cast<::SorvaneAudioProcessorEditor*>(
+            pluginHolder->processor != nullptr ? pluginHolder->processor->getActiveEditor() : nullptr))
+        editor->whenProjectChangesAreSettled("before closing", close);
+    else
+        close();
 }
 
 juce::PopupMenu StandaloneFullscreenWindow::createOptionsMenu() const

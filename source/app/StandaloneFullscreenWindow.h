@@ -29,6 +29,8 @@ public:
     void paint(juce::Graphics& g) override;
     void focusGained(FocusChangeType cause) override;
     void closeButtonPressed() override;
+    // What a confirmed close does after saving the window's state: the application quits unless set.
+    std::function<void()> onCloseConfirmed;
     juce::BorderSize<int> getContentComponentBorder() override;
 
     using juce::StandaloneFilterWindow::keyPressed;

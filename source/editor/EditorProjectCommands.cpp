@@ -16,14 +16,17 @@ constexpr float crossfadeMillisecondsById[] = {5.0f, 12.0f, 20.0f, 30.0f};
 void SorvaneAudioProcessorEditor::wireProjectCommands()
 {
     mutation.saveProject.onClick = [this] { chooseProjectFile(true); };
-    mutation.openProject.onClick = [this] { chooseProjectFile(false); };
+    mutation.openProject.onClick = [this]
+    { whenProjectChangesAreSettled("before opening another project", [this] { chooseProjectFile(false); }); };
     header.recentProjects.onChange = [this]
     {
         const int index = header.recentProjects.getSelectedId() - 1;
         header.recentProjects.setSelectedId(0, juce::dontSendNotification);
         const auto paths = processor.getRecentProjects();
         if (index >= 0 && index < paths.size())
-            loadProjectWithRecovery(juce::File(paths[index]));
+            whenProjectChangesAreSettled("before opening another project",
+                                         [this, file = juce::File(paths[index])]
+                                         { loadProjectWithRecovery(file); });
     };
     source.captureLength.onChange = [this]
     {
@@ -104,6 +107,42 @@ bool SorvaneAudioProcessorEditor::saveProjectToChosenFile(juce::File file)
     setStatusMessage("PROJECT SAVED / SOURCE REFERENCED / STATE VERSIONED");
     refreshRecentProjects();
     return true;
+}
+
+bool SorvaneAudioProcessorEditor::hasUnsavedProjectChanges() const
+{
+    return isStandalone() && processor.projectDirty.load() &&
+           processor.getCurrentProjectFile() != juce::File();
+}
+
+void SorvaneAudioProcessorEditor::whenProjectChangesAreSettled(const juce::String& beforeWhat,
+                                                               std::function<void()> proceed)
+{
+    if (!hasUnsavedProjectChanges())
+    {
+        proceed();
+        return;
+    }
+    // A second close or open while the question is up waits for its answer.
+    if (projectSavePromptOpen)
+        return;
+    projectSavePromptOpen = true;
+    const auto file = processor.getCurrentProjectFile();
+    juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
+    presentAdvisorDialog(
+        "Save changes to " + file.getFileNameWithoutExtension() + " " + beforeWhat + "?",
+        "Changes since the project was last saved are lost if you do not save them.",
+        {{"Save", 1}, {"Don't Save", 2}, {"Cancel", 0}},
+        [safeThis, file, proceed = std::move(proceed)](int result)
+        {
+            if (safeThis == nullptr)
+                return;
+            safeThis->projectSavePromptOpen = false;
+            if (result == 0 || (result == 1 && !safeThis->saveProjectToChosenFile(file)))
+                return;
+            proceed();
+        },
+        juce::MessageBoxIconType::QuestionIcon);
 }
 
 bool SorvaneAudioProcessorEditor::loadProjectWithRecovery(const juce::File& file)

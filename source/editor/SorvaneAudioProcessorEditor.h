@@ -105,6 +105,12 @@ public:
     bool saveProjectToChosenFile(juce::File file);
     // OPEN PROJECT, RECENT PROJECTS and recovery; false after showing the warning.
     bool loadProjectWithRecovery(const juce::File& file);
+    // Whether an open project file has changes its file does not hold (stand-alone only).
+    bool hasUnsavedProjectChanges() const;
+    // Runs proceed at once when nothing is unsaved; otherwise asks "Save changes to PROJECT
+    // beforeWhat?" with Save (Return), Don't Save and Cancel (Escape), and runs proceed after a
+    // successful save or Don't Save. Cancel, or a save that failed, leaves everything as it is.
+    void whenProjectChangesAreSettled(const juce::String& beforeWhat, std::function<void()> proceed);
     void chooseRecoveredProjectSource(const juce::File& projectFile);
     // What the relink chooser does with the file the user picked.
     bool relinkProjectSource(const juce::File& projectFile, const juce::File& located);
@@ -236,6 +242,7 @@ private:
     using ComboBoxAttachment = juce::AudioProcessorValueTreeState::ComboBoxAttachment;
 
     bool isStandalone() const noexcept;
+    bool projectSavePromptOpen = false;
     void buildHeader();
     void buildTresselSurface();
     void buildSocialControls();
