@@ -35,6 +35,8 @@ juce::String refusalFor(const RenderJob& job, const RenderCommand& command)
     }
     return {};
 }
+
+// A name whose extension says nothing of its format, written because --format asked for one.
 juce::String noteFor(const RenderJob& job)
 {
     if (job.output.getFileExtension().isEmpty() || hasOutputExtension(job.output))
@@ -43,7 +45,8 @@ juce::String noteFor(const RenderJob& job)
                                  job.output.getFileExtension() + " does not say so.");
 }
 
-// Inputs that differ only in extension meet at one output in a folder run; the sentence names both.
+// Two jobs meet at one output (in a folder run, inputs that differ only in extension): the sentence
+// names both inputs and how to keep them apart.
 juce::String collisionFor(const RenderJob& job, const RenderJob& earlier, const RenderCommand& command,
                           bool folderRun)
 {
