@@ -91,7 +91,7 @@ TEST(AppCommandLine, VersionAndUsageTexts)
 {
     EXPECT_EQ(sorvane::versionText(), "Sorvane 2.13.3");
     const auto usage = sorvane::usageText();
-    EXPECT_TRUE(usage.startsWith("Usage: Sorvane [options] [audio file]\n"));
+    EXPECT_TRUE(usage.startsWith("Usage: sorvane [options] [audio file]\n")) << usage;
     for (auto* option : {"-h, --help", "-v, --version", sorvane::smokeReportOption,
                          sorvane::instanceOwnerReportOption, sorvane::workflowReportOption})
         EXPECT_TRUE(usage.contains(option)) << option;

@@ -98,7 +98,15 @@ TEST(AttributeNumbers, IntegersSaturateAndMasksKeepTheirBits)
              {"42", 42, 42, true},
              {"-42", -42, (std::uint64_t)-42, true},
              {"  7", 7, 7, true},
-             {"+5", 0, 0, false},
+             {"+5", 5, 5, true},
+             {" +3", 3, 3, true},
+             {"+-3", 0, 0, false},
+             {"-+3", 0, 0, false},
+             {"++3", 0, 0, false},
+             {"+", 0, 0, false},
+             {"+0", 0, 0, false},
+             {"+99999999999999999999", max64, all, true},
+             {"+18446744073709551615", max64, all, true},
              {"12abc", 12, 12, true},
              {"abc", 0, 0, false},
              {"-0", 0, 0, false},
@@ -120,6 +128,38 @@ TEST(AttributeNumbers, IntegersSaturateAndMasksKeepTheirBits)
         EXPECT_EQ(readAttributeInteger(value).saturated(), c.saturated);
         EXPECT_EQ(readAttributeInteger(value).bits(), c.bits);
         EXPECT_EQ(readAttributeBool(value), c.truth);
+    }
+}
+
+// Within the 64-bit range the reading is the library's own, signs included: juce::var converts text
+// with getLargeIntValue(), which takes one leading plus or minus.
+TEST(AttributeNumbers, IntegersInRangeReadAsTheLibraryReadsThem)
+{
+    for (const char* text : {"0",
+                             "3",
+                             "-3",
+                             "+3",
+                             " +3",
+                             "\t+3",
+                             "+-3",
+                             "-+3",
+                             "++3",
+                             "--3",
+                             "+",
+                             "-",
+                             "",
+                             "  -12x",
+                             "+0",
+                             "-0",
+                             "9223372036854775807",
+                             "-9223372036854775807",
+                             "3+",
+                             "0+3"})
+    {
+        SCOPED_TRACE(text);
+        const juce::String string(text);
+        EXPECT_EQ(readAttributeInteger(juce::var(string)).saturated(), string.getLargeIntValue());
+        EXPECT_EQ(readAttributeInteger(juce::var(string)).saturated(), (juce::int64)juce::var(string));
     }
 }
 } // namespace

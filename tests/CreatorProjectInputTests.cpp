@@ -125,6 +125,12 @@ TEST_F(CreatorProjectInputTest, DamagedAndForeignFilesAreRefusedWithTheirSentenc
         {"schema beyond 64 bits", withSchema("99999999999999999999999999"), messages::schema},
         {"schema -2^31", withSchema("-2147483648"), messages::schema},
         {"schema in words", withSchema("three"), messages::schema},
+        // One sign is read, as the value library reads it; more than one reads as 0.
+        {"schema ++3", withSchema("++3"), messages::schema},
+        {"schema +-3", withSchema("+-3"), messages::schema},
+        {"schema -+3", withSchema("-+3"), messages::schema},
+        {"schema +", withSchema("+"), messages::schema},
+        {"schema +4", withSchema("+4"), messages::schema},
         {"no schema", noSchema.createXml()->toString().toStdString(), messages::schema},
         {"no children", childless.createXml()->toString().toStdString(), messages::noState},
     };
@@ -298,6 +304,17 @@ TEST_F(CreatorProjectInputTest, NumbersAreClampedAndNeverWrapped)
         {"captureTail", "0", tail, "0"},
         {"captureTail", "", tail, "0"},
         {"loopStart", "0.000001", range, "9.9999999999999995e-07..0.8125"},
+        {"captureBars", "+7", bars, "7"},
+        {"captureBars", " +12", bars, "12"},
+        {"captureBars", "++7", bars, "1"},
+        {"captureBars", "+-7", bars, "1"},
+        {"captureBars", "+" + digits, bars, "16"},
+        {"socialAspect", "+1", aspect, "1"},
+        {"mutationSeed", "+4294967295", seed, "4294967295"},
+        {"macroLockMask", "+18446744073709551615", mask, "18446744073709551615"},
+        {"autosaveTimestampMilliseconds", "+" + digits, stamp, "9223372036854775807"},
+        {"loopEnabled", "+1", loop, "1"},
+        {"loopEnabled", "+", loop, "0"},
     };
     for (const auto& c : cases)
     {
@@ -310,6 +327,41 @@ TEST_F(CreatorProjectInputTest, NumbersAreClampedAndNeverWrapped)
         ASSERT_TRUE(read(data, error)) << error;
         EXPECT_EQ(c.field(data), c.expected);
     }
+}
+
+// "+3" is schema 3 and "+2" schema 2, as the value library reads them: the schema decides whether the
+// hash is checked and whether looping, snapping and autosave are read.
+TEST_F(CreatorProjectInputTest, ASchemaWithAPlusSignIsThatSchema)
+{
+    const auto tree = writtenTree();
+    struct Case
+    {
+        const char* schema;
+        bool sealed;
+        bool schemaThreeFields;
+    };
+    for (const auto& c : {Case{"+3", true, true}, Case{" +3", true, true}, Case{"+2", false, false},
+                          Case{"+1", false, false}})
+    {
+        SCOPED_TRACE(c.schema);
+        auto copy = tree.createCopy();
+        copy.setProperty("schemaVersion", c.schema, nullptr);
+        writeProjectTree(project, copy, c.sealed);
+        auto data = sentinelRecord();
+        juce::String error;
+        ASSERT_TRUE(read(data, error)) << error;
+        // The full record saves looping off, snapping and autosave on.
+        EXPECT_EQ(data.loopEnabled, !c.schemaThreeFields);
+        EXPECT_EQ(data.snapRangeToZero, c.schemaThreeFields);
+        EXPECT_EQ(data.autosave, c.schemaThreeFields);
+        EXPECT_EQ(data.captureBars, 8);
+    }
+
+    // Schema 3 under a plus sign is still held to its hash.
+    auto copy = tree.createCopy();
+    copy.setProperty("schemaVersion", "+3", nullptr);
+    writeProjectTree(project, copy, false);
+    expectRefused(messages::hash);
 }
 
 TEST_F(CreatorProjectInputTest, PathsMustBeAbsolute)

@@ -68,6 +68,7 @@ TEST(RenderCommandLine, MalformedArgumentsAreRefusedWithASentence)
         {{"in.wav", "out.wav", "--set", "volume=4"}, "There is no parameter 'volume'"},
         {{"in.wav", "out.wav", "--set", "drive=4", "--set", "drive=5"}, "'drive' is set twice"},
         {{"in.wav", "out.wav", "--json=yes"}, "--json takes no value"},
+        {{"in", "out", "--keep-extension=yes"}, "--keep-extension takes no value"},
         {{"in.wav", ""}, "An empty file name"},
         {{"in.wav", "out.wav", std::string("--pre\x01set", 9)}, "'--pre\\x01set'"},
     };
@@ -117,6 +118,15 @@ TEST(RenderCommandLine, WellFormedArgumentsFillTheCommand)
     EXPECT_EQ(command.format, OutputFormat::fromExtension);
     EXPECT_EQ(command.source, SoundSource::defaults);
     EXPECT_EQ(command.tempo, 0.0);
+    EXPECT_FALSE(command.keepExtension);
+
+    ASSERT_TRUE(parseRenderCommandLine(split({"in", "--keep-extension", "out"}), command, error)) << error;
+    EXPECT_TRUE(command.keepExtension);
+    EXPECT_EQ(command.paths, split({"in", "out"}));
+    // After "--" it is a file name like any other.
+    ASSERT_TRUE(parseRenderCommandLine(split({"in", "--", "--keep-extension"}), command, error)) << error;
+    EXPECT_FALSE(command.keepExtension);
+    EXPECT_EQ(command.paths, split({"in", "--keep-extension"}));
 
     ASSERT_TRUE(parseRenderCommandLine(split({"--version", "--help"}), command, error));
     EXPECT_EQ(command.action, RenderCommand::Action::help);
@@ -448,5 +458,173 @@ TEST(RenderJobs, AFolderBecomesItsAudioFilesInAnOutputFolder)
     command.paths = split({"in", "file.wav"});
     EXPECT_FALSE(planRenderJobs(command, folder.dir, jobs, error));
     EXPECT_TRUE(error.contains("must be a folder too")) << error;
+}
+
+TEST(RenderJobs, OutputNamesThatSayNoFormatAreAUsageError)
+{
+    RenderFolder folder;
+    folder.dir.getChildFile("in.wav").replaceWithText("x");
+    folder.dir.getChildFile("songs").createDirectory();
+    folder.dir.getChildFile("songs/a.wav").replaceWithText("x");
+    folder.dir.getChildFile("sub.d").createDirectory();
+    const auto path = [&](const char* name) { return folder.dir.getChildFile(name).getFullPathName(); };
+
+    struct Case
+    {
+        std::vector<std::string> paths;
+        OutputFormat format;
+        bool keepExtension;
+        juce::String expected; // empty: accepted
+    };
+    const auto keep = "--keep-extension names the outputs of a folder run; with INPUT OUTPUT pairs each "
+                      "output is named as given.";
+    const std::vector<Case> cases = {
+        {{"in.wav", "out.xyz"},
+         OutputFormat::fromExtension,
+         false,
+         path("out.xyz") +
+             ": sorvane-render writes WAV (.wav) or FLAC (.flac), and .xyz is neither; name "
+             "the output .wav or .flac, or give --format to write that format under this name."},
+        {{"in.wav", "a.wav", "in.wav", "b.mp3"}, OutputFormat::fromExtension, false, path("b.mp3") + ": "},
+        {{"in.wav", "out.xyz"}, OutputFormat::wav24, false, ""},
+        {{"in.wav", "out.xyz"}, OutputFormat::flac, false, ""},
+        {{"in.wav", "OUT.WAV"}, OutputFormat::fromExtension, false, ""},
+        {{"in.wav", "out.Flac"}, OutputFormat::fromExtension, false, ""},
+        {{"in.wav", "out"}, OutputFormat::fromExtension, false, ""},
+        // Refused as a folder when planned, not for its name.
+        {{"in.wav", "sub.d"}, OutputFormat::fromExtension, false, ""},
+        // An output folder's name is not a file name.
+        {{"songs", "rendered.v2"}, OutputFormat::fromExtension, false, ""},
+        {{"songs", "rendered"}, OutputFormat::fromExtension, true, ""},
+        {{"in.wav", "out.wav"}, OutputFormat::fromExtension, true, keep},
+        {{"in.wav", "out.wav", "songs", "x"}, OutputFormat::fromExtension, true, keep},
+    };
+    for (const auto& c : cases)
+    {
+        RenderCommand command;
+        command.paths = split(c.paths);
+        command.format = c.format;
+        command.keepExtension = c.keepExtension;
+        juce::String error;
+        const auto trace = command.paths.joinIntoString(" ");
+        EXPECT_EQ(checkOutputNames(command, folder.dir, error), c.expected.isEmpty()) << trace;
+        EXPECT_TRUE(c.expected.isEmpty() ? error.isEmpty() : error.startsWith(c.expected))
+            << trace << " -> " << error;
+    }
+}
+
+TEST(RenderJobs, InputsOfOneStemMeetAtOneOutputUnlessTheyKeepTheirExtension)
+{
+    RenderFolder folder;
+    const auto in = folder.dir.getChildFile("mixed");
+    in.createDirectory();
+    for (const char* name : {"song.wav", "solo.mp3", "song.flac"})
+        in.getChildFile(name).replaceWithText("x");
+    const auto input = [&](const char* name) { return in.getChildFile(name).getFullPathName(); };
+
+    struct Case
+    {
+        OutputFormat format;
+        bool keepExtension;
+        std::vector<const char*> outputs; // in input order: solo.mp3, song.flac, song.wav
+        juce::String songWavRefusal;      // empty: every job runs
+    };
+    const std::vector<Case> cases = {
+        {OutputFormat::fromExtension,
+         false,
+         {"solo.wav", "song.wav", "song.wav"},
+         input("song.wav") + " was not rendered: " + input("song.flac") +
+             " is written to the same output; --keep-extension writes them as song.flac.wav and "
+             "song.wav.wav."},
+        {OutputFormat::flac,
+         false,
+         {"solo.flac", "song.flac", "song.flac"},
+         input("song.wav") + " was not rendered: " + input("song.flac") +
+             " is written to the same output; --keep-extension writes them as song.flac.flac and "
+             "song.wav.flac."},
+        {OutputFormat::fromExtension, true, {"solo.mp3.wav", "song.flac.wav", "song.wav.wav"}, ""},
+        {OutputFormat::wav32f, true, {"solo.mp3.wav", "song.flac.wav", "song.wav.wav"}, ""},
+        {OutputFormat::flac, true, {"solo.mp3.flac", "song.flac.flac", "song.wav.flac"}, ""},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(juce::String((int)c.format) + (c.keepExtension ? " keep" : ""));
+        RenderCommand command;
+        command.paths = split({"mixed", "out"});
+        command.format = c.format;
+        command.keepExtension = c.keepExtension;
+        std::vector<RenderJob> jobs;
+        juce::String error;
+        ASSERT_TRUE(planRenderJobs(command, folder.dir, jobs, error)) << error;
+        ASSERT_EQ(jobs.size(), 3u);
+        for (size_t i = 0; i < jobs.size(); ++i)
+        {
+            EXPECT_EQ(jobs[i].output, folder.dir.getChildFile("out").getChildFile(c.outputs[i]));
+            EXPECT_TRUE(jobs[i].note.isEmpty()) << jobs[i].note;
+        }
+        EXPECT_EQ(jobs[0].input.getFileName(), "solo.mp3");
+        EXPECT_TRUE(jobs[0].refusal.isEmpty()) << jobs[0].refusal;
+        EXPECT_TRUE(jobs[1].refusal.isEmpty()) << jobs[1].refusal;
+        EXPECT_EQ(jobs[2].refusal, c.songWavRefusal.isEmpty()
+                                       ? juce::String()
+                                       : jobs[2].output.getFullPathName() + ": " + c.songWavRefusal);
+    }
+
+    // Pairs name their outputs: the advice is to give another one.
+    folder.dir.getChildFile("a.wav").replaceWithText("x");
+    folder.dir.getChildFile("b.wav").replaceWithText("x");
+    RenderCommand command;
+    command.paths = split({"a.wav", "same.wav", "b.wav", "same.wav"});
+    std::vector<RenderJob> jobs;
+    juce::String error;
+    ASSERT_TRUE(planRenderJobs(command, folder.dir, jobs, error)) << error;
+    ASSERT_EQ(jobs.size(), 2u);
+    EXPECT_TRUE(jobs[0].refusal.isEmpty()) << jobs[0].refusal;
+    const auto at = [&](const char* name) { return folder.dir.getChildFile(name).getFullPathName(); };
+    EXPECT_EQ(jobs[1].refusal, at("same.wav") + ": " + at("b.wav") + " was not rendered: " + at("a.wav") +
+                                   " is written to the same output; give each input its own output.");
+}
+
+TEST(RenderJobs, AnExplicitFormatUnderAnotherExtensionIsNamedAfterTheRender)
+{
+    RenderFolder folder;
+    folder.dir.getChildFile("in.wav").replaceWithText("x");
+    struct Case
+    {
+        const char* output;
+        OutputFormat format;
+        const char* expectedTail; // empty: no note
+    };
+    const std::vector<Case> cases = {
+        {"out.xyz", OutputFormat::wav24,
+         "written as 24-bit WAV, as --format asked; the extension .xyz does "
+         "not say so."},
+        {"out.xyz", OutputFormat::wav32f,
+         "written as 32-bit float WAV, as --format asked; the extension .xyz "
+         "does not say so."},
+        {"out.raw", OutputFormat::flac,
+         "written as 24-bit FLAC, as --format asked; the extension .raw does "
+         "not say so."},
+        {"out.wav", OutputFormat::wav32f, ""},
+        {"out.FLAC", OutputFormat::flac, ""},
+        {"out", OutputFormat::wav24, ""},
+        // Without --format such a name never gets this far (checkOutputNames); nothing is claimed for it.
+        {"out.xyz", OutputFormat::fromExtension, ""},
+    };
+    for (const auto& c : cases)
+    {
+        RenderCommand command;
+        command.paths = split({"in.wav", c.output});
+        command.format = c.format;
+        std::vector<RenderJob> jobs;
+        juce::String error;
+        ASSERT_TRUE(planRenderJobs(command, folder.dir, jobs, error)) << error;
+        ASSERT_EQ(jobs.size(), 1u);
+        EXPECT_TRUE(jobs[0].refusal.isEmpty()) << jobs[0].refusal;
+        const auto expected = *c.expectedTail == 0 ? juce::String()
+                                                   : folder.dir.getChildFile(c.output).getFullPathName() +
+                                                         ": " + c.expectedTail;
+        EXPECT_EQ(jobs[0].note, expected) << c.output;
+    }
 }
 } // namespace

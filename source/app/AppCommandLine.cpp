@@ -88,8 +88,9 @@ juce::String versionText()
 
 juce::String usageText()
 {
+    // The command is installed in lower case; the application keeps its name.
     const juce::String name(JucePlugin_Name);
-    return "Usage: " + name +
+    return "Usage: " + name.toLowerCase() +
            " [options] [audio file]\n"
            "\n"
            "Opens the audio file as the source. When " +
@@ -102,6 +103,7 @@ juce::String usageText()
            "  -v, --version                         Show the version and exit.\n"
            "  --release-smoke-report=FILE           Write a start-up report for release scripts and quit.\n"
            "  --release-instance-owner-report=FILE  Wait up to 10 s for a second launch, report, and quit.\n"
-           "  --release-workflow-report=FILE        Run the scripted release workflow and report.\n";
+           "  --release-workflow-report=FILE        Run the scripted release workflow and report.\n"
+           "  --                                    Take every later word as a file name.\n";
 }
 } // namespace sorvane

@@ -62,10 +62,11 @@ AttributeInteger readAttributeInteger(const juce::var& value)
 
     const auto text = value.toString();
     auto p = text.getCharPointer().findEndOfWhitespace();
-    // Like the library: a minus sign, never a plus.
-    if (*p == '-')
+    // Like the library (the C library's atoll beneath it): one sign, plus or minus; "+-3", "++3"
+    // and a lone sign read as 0.
+    if (*p == '-' || *p == '+')
     {
-        result.negative = true;
+        result.negative = *p == '-';
         ++p;
     }
     for (; isDigit(*p); ++p)

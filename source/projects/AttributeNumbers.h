@@ -7,10 +7,10 @@
 namespace sorvane
 {
 // Numbers in attributes of outside XML, read the way juce::var reads text: leading white space,
-// then the longest numeric prefix, 0 when there is none. The library's own conversions overflow
-// signed integers on long digit strings, on the most negative value and on long exponents, and
-// wrap a huge integer into an ordinary one; these saturate instead. Anything but text (binary data
-// from a "base64:" attribute) reads as 0, as in the library.
+// one optional sign ("+3" is 3), then the longest numeric prefix, 0 when there is none. The library's own
+// conversions overflow signed integers on long digit strings, on the most negative value and on long
+// exponents, and wrap a huge integer into an ordinary one; these saturate instead. Anything but text (binary
+// data from a "base64:" attribute) reads as 0, as in the library.
 
 struct AttributeInteger
 {

@@ -30,6 +30,18 @@ juce::String extensionFor(OutputFormat format)
     return format == OutputFormat::flac ? ".flac" : ".wav";
 }
 
+juce::String formatName(OutputFormat format)
+{
+    return format == OutputFormat::flac     ? "24-bit FLAC"
+           : format == OutputFormat::wav32f ? "32-bit float WAV"
+                                            : "24-bit WAV";
+}
+
+bool hasOutputExtension(const juce::File& output)
+{
+    return output.hasFileExtension(".wav;.flac");
+}
+
 // The host's transport: playing from sample 0 at a fixed tempo in 4/4.
 class OfflineRenderer::PlayHead : public juce::AudioPlayHead
 {

@@ -77,4 +77,9 @@ private:
 OutputFormat formatForOutput(OutputFormat requested, const juce::File& output);
 // ".wav" or ".flac".
 juce::String extensionFor(OutputFormat format);
+// How a result line names the format: "24-bit WAV", "32-bit float WAV" or "24-bit FLAC".
+juce::String formatName(OutputFormat format);
+// Whether the name says which format it holds: ".wav" or ".flac" in any case. An output without an
+// extension is written as 24-bit WAV, as the help says.
+bool hasOutputExtension(const juce::File& output);
 } // namespace sorvane::render

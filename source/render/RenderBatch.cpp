@@ -161,6 +161,8 @@ void RenderBatch::report(size_t index, std::FILE* out, std::FILE* err)
                      optionalNumber(r.loudnessBefore).replace("null", "-inf").toRawUTF8(),
                      optionalNumber(r.loudnessAfter).replace("null", "-inf").toRawUTF8());
     }
+    if (outcome.ok && !command.quiet && job.note.isNotEmpty())
+        std::fprintf(err, "sorvane-render: %s\n", oneLine(job.note).toRawUTF8());
     std::fflush(out);
     std::fflush(err);
 }

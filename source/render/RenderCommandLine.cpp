@@ -259,7 +259,7 @@ bool parseRenderCommandLine(const juce::StringArray& arguments, RenderCommand& c
         const auto inlineValue = hasInline ? argument.substring(equals + 1) : juce::String();
         const bool takesNoValue = name == "--help" || name == "-h" || name == "--version" ||
                                   name == "--list-presets" || name == "--quiet" || name == "-q" ||
-                                  name == "--json";
+                                  name == "--json" || name == "--keep-extension";
         if (takesNoValue && hasInline)
         {
             error = name + " takes no value.";
@@ -283,6 +283,8 @@ bool parseRenderCommandLine(const juce::StringArray& arguments, RenderCommand& c
             command.quiet = true;
         else if (name == "--json")
             command.json = true;
+        else if (name == "--keep-extension")
+            command.keepExtension = true;
         else if (name == "--preset" || name == "--user-preset" || name == "--dna" || name == "--project")
         {
             if (!reader.value(name, inlineValue, hasInline, value, error))
@@ -423,7 +425,11 @@ juce::String renderUsage()
            "  --block N               block size in frames (default 512)\n"
            "  --tail SECONDS          silence processed after the input, for the effect to decay (default "
            "0)\n"
-           "  --format wav24|wav32f|flac  output format (default: by OUTPUT's extension, else wav24)\n"
+           "  --format wav24|wav32f|flac  output format (default: FLAC for a .flac OUTPUT, WAV for .wav or\n"
+           "                          no extension; any other extension is refused unless --format is "
+           "given)\n"
+           "  --keep-extension        in a folder run, name each output after the whole input name:\n"
+           "                          song.flac gives song.flac.wav, so song.flac and song.wav both render\n"
            "  --jobs N                files rendered at once (default: one per core)\n"
            "\n"
            "Output:\n"

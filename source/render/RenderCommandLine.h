@@ -56,6 +56,9 @@ struct RenderCommand
     double tailSeconds = 0.0;
     int jobs = 0; // 0: one per core
     OutputFormat format = OutputFormat::fromExtension;
+    // A folder run names each output after its whole input name ("song.flac" gives "song.flac.wav"),
+    // so inputs that differ only in extension do not meet at one output.
+    bool keepExtension = false;
     bool quiet = false;
     bool json = false;
 };

@@ -35,7 +35,65 @@ juce::String refusalFor(const RenderJob& job, const RenderCommand& command)
     }
     return {};
 }
+
+// A name whose extension says nothing of its format, written because --format asked for one.
+juce::String noteFor(const RenderJob& job)
+{
+    if (job.output.getFileExtension().isEmpty() || hasOutputExtension(job.output))
+        return {};
+    return named(job.output, "written as " + formatName(job.format) + ", as --format asked; the extension " +
+                                 job.output.getFileExtension() + " does not say so.");
+}
+
+// Two jobs meet at one output (in a folder run, inputs that differ only in extension): the sentence
+// names both inputs and how to keep them apart.
+juce::String collisionFor(const RenderJob& job, const RenderJob& earlier, const RenderCommand& command,
+                          bool folderRun)
+{
+    const auto ext = extensionFor(job.format);
+    const auto advice = !folderRun ? juce::String("give each input its own output.")
+                        : command.keepExtension
+                            ? juce::String("rename one of the inputs.")
+                            : "--keep-extension writes them as " + earlier.input.getFileName() + ext +
+                                  " and " + job.input.getFileName() + ext + ".";
+    return named(job.output, job.input.getFullPathName() +
+                                 " was not rendered: " + earlier.input.getFullPathName() +
+                                 " is written to the same output; " + advice);
+}
 } // namespace
+
+bool isFolderRun(const RenderCommand& command, const juce::File& base)
+{
+    return command.paths.size() == 2 && base.getChildFile(command.paths[0]).isDirectory();
+}
+
+bool checkOutputNames(const RenderCommand& command, const juce::File& base, juce::String& error)
+{
+    error.clear();
+    if (isFolderRun(command, base))
+        return true;
+    if (command.keepExtension)
+    {
+        error = "--keep-extension names the outputs of a folder run; with INPUT OUTPUT pairs each output is "
+                "named as given.";
+        return false;
+    }
+    if (command.format != OutputFormat::fromExtension)
+        return true;
+    for (int i = 1; i < command.paths.size(); i += 2)
+    {
+        const auto output = base.getChildFile(command.paths[i]);
+        // A folder is refused as one when its job is planned.
+        if (output.getFileExtension().isEmpty() || hasOutputExtension(output) || output.isDirectory())
+            continue;
+        error = named(output, "sorvane-render writes WAV (.wav) or FLAC (.flac), and " +
+                                  output.getFileExtension() +
+                                  " is neither; name the output .wav or .flac, or give --format to write "
+                                  "that format under this name.");
+        return false;
+    }
+    return true;
+}
 
 juce::String resolvedPath(const juce::File& file)
 {
@@ -79,7 +137,8 @@ bool planRenderJobs(const RenderCommand& command, const juce::File& base, std::v
     jobs.clear();
     const auto at = [&](const juce::String& path) { return base.getChildFile(path); };
 
-    if (command.paths.size() == 2 && at(command.paths[0]).isDirectory())
+    const bool folderRun = isFolderRun(command, base);
+    if (folderRun)
     {
         const auto folder = at(command.paths[0]);
         const auto destination = at(command.paths[1]);
@@ -101,11 +160,9 @@ bool planRenderJobs(const RenderCommand& command, const juce::File& base, std::v
                 continue;
             const auto format =
                 command.format == OutputFormat::fromExtension ? OutputFormat::wav24 : command.format;
-            jobs.push_back(
-                {input,
-                 destination.getChildFile(input.getFileNameWithoutExtension() + extensionFor(format)),
-                 format,
-                 {}});
+            const auto stem =
+                command.keepExtension ? input.getFileName() : input.getFileNameWithoutExtension();
+            jobs.push_back({input, destination.getChildFile(stem + extensionFor(format)), format, {}, {}});
         }
         if (jobs.empty())
         {
@@ -118,7 +175,10 @@ bool planRenderJobs(const RenderCommand& command, const juce::File& base, std::v
         for (int i = 0; i + 1 < command.paths.size(); i += 2)
         {
             const auto output = at(command.paths[i + 1]);
-            jobs.push_back({at(command.paths[i]), output, formatForOutput(command.format, output), {}});
+            RenderJob job{at(command.paths[i]), output, formatForOutput(command.format, output), {}, {}};
+            if (command.format != OutputFormat::fromExtension)
+                job.note = noteFor(job);
+            jobs.push_back(job);
         }
     }
 
@@ -131,7 +191,7 @@ bool planRenderJobs(const RenderCommand& command, const juce::File& base, std::v
             if (j != i && sameFile(jobs[j].input, job.output))
                 job.refusal = named(job.output, "the output is the input of another file in this run.");
             else if (j < i && sameFile(jobs[j].output, job.output))
-                job.refusal = named(job.output, "another file of this run is written to the same output.");
+                job.refusal = collisionFor(job, jobs[j], command, folderRun);
         }
     }
     return true;

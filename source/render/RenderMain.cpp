@@ -77,6 +77,10 @@ int run(int argc, char** argv)
         break;
     }
 
+    const auto base = juce::File::getCurrentWorkingDirectory();
+    if (!checkOutputNames(command, base, error))
+        return fail(error, 2);
+
     RenderSound sound;
     if (!sound.load(command, error))
         return fail(error, 2);
@@ -88,7 +92,7 @@ int run(int argc, char** argv)
     }
 
     std::vector<RenderJob> jobs;
-    if (!planRenderJobs(command, juce::File::getCurrentWorkingDirectory(), jobs, error))
+    if (!planRenderJobs(command, base, jobs, error))
         return fail(error, 1);
 
     const bool showProgress = !command.quiet && ::isatty(STDOUT_FILENO) && ::isatty(STDERR_FILENO);

@@ -63,6 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(command.jobs >= 0 && command.jobs <= maximumJobs, "a job count out of range");
     require((command.source == SoundSource::defaults) == command.sourceArgument.isEmpty(),
             "a sound source without its argument");
+    require(!command.keepExtension || arguments.contains("--keep-extension"),
+            "--keep-extension set without being given");
 
     auto& processor = sharedProcessor();
     for (size_t i = 0; i < command.settings.size(); ++i)
@@ -100,4 +102,5 @@ void sorvaneFuzzWriteSeeds(const juce::File& folder)
                       "matchSourceLevel=off", "--set", "reduce=4", "--set", "audioQuality=Eco"});
     seed("dna", {"x.wav", "y.wav", "--dna", "@sound.txt", "--", "--odd.wav", "-"});
     seed("help", {"--help"});
+    seed("keep-extension", {"mixed", "rendered", "--keep-extension", "--format=flac"});
 }

@@ -1,5 +1,6 @@
-"""The real sorvane-render binary on generated files: several files at once, folder in and out, strict
-JSON, refusals that leave nothing at the output, SIGINT and SIGTERM mid-render, the same bytes twice, the
+"""The real sorvane-render binary on generated files: several files at once, folder in and out (mixed
+formats with and without --keep-extension), strict JSON, refusals that leave nothing at the output, output
+names that say no format, SIGINT and SIGTERM mid-render, the same bytes twice, the
 progress bar only on a terminal, the man page and the install. What it writes is read back with Python's
 wave module and ffprobe, not with the product's own readers.
 
@@ -124,7 +125,7 @@ class RenderCliTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("Usage: sorvane-render INPUT OUTPUT", result.stdout)
         for option in ("--preset", "--user-preset", "--dna", "--project", "--set", "--tempo", "--rate", "--block",
-                       "--tail", "--format", "--quiet", "--json"):
+                       "--tail", "--format", "--keep-extension", "--quiet", "--json"):
             self.assertIn(option, result.stdout)
         result = self.run_render("--version")
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -205,6 +206,95 @@ class RenderCliTest(unittest.TestCase):
                          ("flac", 48000, 2, 24000))
         self.assertEqual((two["codec_name"], int(two["sample_rate"]), two["channels"], int(two["duration_ts"])),
                          ("flac", 32000, 1, 8000))
+
+    def test_a_folder_of_mixed_formats_renders_completely_with_keep_extension(self):
+        source = self.path("mixed")
+        os.makedirs(source)
+        # Different lengths, rates and channels, so each output shows which input it came from.
+        write_wave(self.path("for-flac.wav"), 0.5, 48000, 2, seed=5)
+        subprocess.run(["ffmpeg", "-v", "error", "-i", self.path("for-flac.wav"), "-c:a", "flac",
+                        os.path.join(source, "song.flac")], check=True)
+        write_wave(os.path.join(source, "song.wav"), 0.25, 32000, 1, seed=6)
+
+        # Without the option the second input (in name order) meets the first at song.wav.
+        result = self.run_render("mixed", "out", "-q")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(result.stdout, "")
+        self.assertEqual(result.stderr.splitlines(), [
+            "sorvane-render: %s: %s was not rendered: %s is written to the same output; --keep-extension "
+            "writes them as song.flac.wav and song.wav.wav." % (self.path("out", "song.wav"),
+                                                                 os.path.join(source, "song.wav"),
+                                                                 os.path.join(source, "song.flac"))])
+        self.assertEqual(os.listdir(self.path("out")), ["song.wav"])
+        self.assertEqual(read_wave(self.path("out", "song.wav"))[:4], (2, 48000, 3, 24000))
+
+        result = self.run_render("mixed", "kept", "--keep-extension", "--json")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stderr, "")
+        records = [strict_json(line) for line in result.stdout.splitlines()]
+        self.assertEqual([(r["input"], r["output"], r["ok"]) for r in records], [
+            (os.path.join(source, "song.flac"), self.path("kept", "song.flac.wav"), True),
+            (os.path.join(source, "song.wav"), self.path("kept", "song.wav.wav"), True)])
+        self.assertEqual(sorted(os.listdir(self.path("kept"))), ["song.flac.wav", "song.wav.wav"])
+        self.assertEqual(read_wave(self.path("kept", "song.flac.wav"))[:4], (2, 48000, 3, 24000))
+        self.assertEqual(read_wave(self.path("kept", "song.wav.wav"))[:4], (1, 32000, 3, 8000))
+        # The same input renders to the same samples under either name.
+        with wave.open(self.path("out", "song.wav")) as a, wave.open(self.path("kept", "song.flac.wav")) as b:
+            self.assertEqual(a.readframes(a.getnframes()), b.readframes(b.getnframes()))
+
+        result = self.run_render("mixed", "flacs", "--keep-extension", "--format", "flac", "-q")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(sorted(os.listdir(self.path("flacs"))), ["song.flac.flac", "song.wav.flac"])
+        self.assertEqual(probe(self.path("flacs", "song.wav.flac"))["codec_name"], "flac")
+
+    def test_an_output_name_that_says_no_format(self):
+        cases = [
+            # arguments, exit status, standard error lines
+            ([self.stereo, "out.xyz"], 2,
+             ["sorvane-render: %s: sorvane-render writes WAV (.wav) or FLAC (.flac), and .xyz is neither; name "
+              "the output .wav or .flac, or give --format to write that format under this name."
+              % self.path("out.xyz")]),
+            ([self.stereo, "fine.wav", self.mono, "song.mp3"], 2,
+             ["sorvane-render: %s: sorvane-render writes WAV (.wav) or FLAC (.flac), and .mp3 is neither; name "
+              "the output .wav or .flac, or give --format to write that format under this name."
+              % self.path("song.mp3")]),
+            ([self.stereo, "o.wav", "--keep-extension"], 2,
+             ["sorvane-render: --keep-extension names the outputs of a folder run; with INPUT OUTPUT pairs "
+              "each output is named as given."]),
+        ]
+        for args, status, lines in cases:
+            with self.subTest(args=args):
+                result = self.run_render(*args)
+                self.assertEqual(result.returncode, status, result.stderr)
+                self.assertEqual(result.stderr.splitlines(), lines)
+                self.assertEqual(result.stdout, "")
+                self.assertEqual(sorted(os.listdir(self.folder)), ["home"])
+
+        # With the format given the name is kept, and the run says what it holds.
+        result = self.run_render(self.stereo, "out.xyz", "--format", "wav24")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stderr.splitlines(), [
+            "sorvane-render: %s: written as 24-bit WAV, as --format asked; the extension .xyz does not say so."
+            % self.path("out.xyz")])
+        self.assertIn(self.path("out.xyz") + ":", result.stdout)
+        self.assertEqual(read_wave(self.path("out.xyz"))[:4], (2, 48000, 3, self.stereo_frames))
+
+        result = self.run_render(self.mono, "out.raw", "--format", "flac", "--json")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stderr.splitlines(), [
+            "sorvane-render: %s: written as 24-bit FLAC, as --format asked; the extension .raw does not say so."
+            % self.path("out.raw")])
+        self.assertTrue(strict_json(result.stdout)["ok"])
+        self.assertEqual(probe(self.path("out.raw"))["codec_name"], "flac")
+
+        # --quiet keeps to errors; a name without an extension is WAV, as it always was.
+        result = self.run_render(self.mono, "plain", "--quiet")
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "", ""))
+        self.assertEqual(read_wave(self.path("plain"))[:4], (1, 44100, 3, self.mono_frames))
+        result = self.run_render(self.mono, "quiet.xyz", "--format", "wav32f", "--quiet")
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "", ""))
+        self.assertEqual(probe(self.path("quiet.xyz"))["codec_name"], "pcm_f32le")
+        self.assertEqual(leftovers(self.folder), [])
 
     def test_refusals_name_the_file_and_write_nothing(self):
         with open(self.path("garbage.wav"), "w") as f:

@@ -440,7 +440,7 @@ class CommandLineTests(AppTestCase):
                 if expected is not None:
                     self.assertEqual(done.stdout, expected)
                 else:
-                    self.assertTrue(done.stdout.startswith("Usage: Sorvane [options] [audio file]\n"), done.stdout)
+                    self.assertTrue(done.stdout.startswith("Usage: sorvane [options] [audio file]\n"), done.stdout)
                     for option in ("--help", "--version", "--release-smoke-report=FILE"):
                         self.assertIn(option, done.stdout)
                 self.assertNotIn("display", done.stderr.lower())
