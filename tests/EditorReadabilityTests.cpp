@@ -8,7 +8,11 @@
 #include "editor/Palette.h"
 #include "editor/SorvaneAudioProcessorEditor.h"
 
+#include "editor/EditorPainting.h"
+
 #include <gtest/gtest.h>
+
+#include <set>
 
 #include <functional>
 
@@ -397,21 +401,84 @@ TEST(EditorReadability, KeyboardFocusIsRingedButAClickedControlIsNot)
     EXPECT_EQ(ring.getRingedComponent(), &mode);
     EXPECT_TRUE(ring.getRingBounds().contains(mode.getBounds()));
 
-    // The ring is painted in the theme's accent, which stands out from the background in every theme.
-    for (int theme = 0; theme < 3; ++theme)
-    {
-        f.editor->getAppearanceSelector()->setTheme(theme, false);
-        const auto image = f.editor->createComponentSnapshot(f.editor->getLocalBounds(), true, 1.0f);
-        const auto r = ring.getRingBounds();
-        const auto pixel = image.getPixelAt(r.getCentreX(), r.getY() + 1);
-        const auto background = kavix::ui::colourFor(theme, pal::ink);
-        EXPECT_GE(kavix::ui::contrastRatio(pixel, background), 3.0) << "theme " << theme;
-    }
+    // The ring stands out from what is painted around it, in the header and on a panel, in every theme:
+    // the pixel on the ring against the one just outside it.
+    f.editor->setTresselMode(true);
+    for (const char* id : {"interfaceMode", "tresselPersonality", "keepThat"})
+        for (int theme = 0; theme < 3; ++theme)
+        {
+            auto& control = *f.editor->findChildWithID(id);
+            ring.update(&control, false);
+            f.editor->getAppearanceSelector()->setTheme(theme, false);
+            const auto image = f.editor->createComponentSnapshot(f.editor->getLocalBounds(), true, 1.0f);
+            const auto r = ring.getRingBounds();
+            // On its left side: above and below may be the next control.
+            const auto onRing = image.getPixelAt(r.getX() + 1, r.getCentreY());
+            const auto outside = image.getPixelAt(r.getX() - 2, r.getCentreY());
+            EXPECT_GE(kavix::ui::contrastRatio(onRing, outside), 3.0)
+                << id << " theme " << theme << ": " << onRing.toDisplayString(false) << " on "
+                << outside.toDisplayString(false);
+            // And anywhere on a panel's gradient or the window's ground.
+            for (const auto ground : {kavix::ui::colourFor(theme, pal::panel.brighter(0.08f)),
+                                      kavix::ui::colourFor(theme, pal::ink.brighter(0.08f)),
+                                      kavix::ui::colourFor(theme, pal::ink)})
+                EXPECT_GE(kavix::ui::contrastRatio(onRing, ground), 3.0)
+                    << id << " theme " << theme << ": " << onRing.toDisplayString(false) << " on "
+                    << ground.toDisplayString(false);
+        }
+    f.editor->setTresselMode(false);
+    ring.update(&mode, false);
 
     ring.update(&mode, true);
     EXPECT_EQ(ring.getRingedComponent(), nullptr) << "a click does not ring";
     ring.update(f.editor.get(), false);
     EXPECT_EQ(ring.getRingedComponent(), nullptr) << "the editor itself is not ringed";
+}
+
+// Tab follows reading order: the header, then each panel from the left, top to bottom, then the rows
+// below; it never jumps between the side panels.
+TEST(EditorReadability, TabMovesThroughEachPanelInReadingOrder)
+{
+    StandaloneEditor f;
+    f.editor->setTresselMode(true);
+    juce::StringArray order;
+    for (auto* c : f.editor->createKeyboardFocusTraverser()->getAllComponents(f.editor.get()))
+        if (c->getComponentID().isNotEmpty())
+            order.add(c->getComponentID());
+    const juce::StringArray expected{
+        "interfaceMode", "setupPerformanceAdvisor", "workflowTools", "kavixThemeChoice",
+        // Shape
+        "tresselPersonality", "tresselSanityChaos", "tresselGenerate", "tresselAgain", "dailyTressel",
+        "tresselReducedMotion", "pasteTresselDna",
+        // Review + export
+        "beforeAfterCapture", "keepThat", "bestMomentSuggestions", "socialAspect", "socialDuration",
+        "socialBackground", "videoArtist", "videoEffectedOnly", "shareResult"};
+    ASSERT_GE(order.size(), expected.size());
+    juce::StringArray first;
+    for (int i = 0; i < expected.size(); ++i)
+        first.add(order[i]);
+    EXPECT_EQ(first.joinIntoString(" > "), expected.joinIntoString(" > "));
+
+    // In Studio Mode too: once Tab leaves a panel it does not come back to it.
+    f.editor->setTresselMode(false);
+    const auto panels =
+        sorvane::painting::computePaintedPanels(f.editor->getWidth(), f.editor->getHeight(), false);
+    int previous = -1;
+    std::set<int> left;
+    for (auto* c : f.editor->createKeyboardFocusTraverser()->getAllComponents(f.editor.get()))
+    {
+        const auto centre = f.editor->getLocalArea(c->getParentComponent(), c->getBounds()).getCentre();
+        int panel = -1;
+        for (int i = 0; i < 3; ++i)
+            if (panels[(size_t)i].contains(centre))
+                panel = i;
+        if (panel != previous && previous >= 0)
+            left.insert(previous);
+        EXPECT_EQ(left.count(panel), panel >= 0 ? 0u : left.count(panel))
+            << describe(*c) << " comes back to panel " << panel;
+        previous = panel;
+    }
+    EXPECT_EQ(left.size(), 3u) << "Tab passes through all three panels";
 }
 
 TEST(EditorReadability, TransportKeysReachTheTransportFromAFocusedComboUnlessItsListIsOpen)

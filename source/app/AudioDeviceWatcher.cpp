@@ -75,7 +75,7 @@ bool AudioDeviceWatcher::checkNow(juce::String& error)
     if (isDeviceRunning(devices))
         return true;
 
-    const auto setup = chosenSetup();
+    auto setup = chosenSetup();
     if (setup != nullptr)
     {
         const auto typeName = setup->getStringAttribute("deviceType");
@@ -103,6 +103,9 @@ bool AudioDeviceWatcher::checkNow(juce::String& error)
             error = "No audio output device is available.";
             return false;
         }
+        // A server that came up since the look above is chosen as it would have been then, and so
+        // is saved as the setup for the next start.
+        setup = sorvane::jackDeviceSetupIfPreferred(false, sorvane::findRunningJackOutputDevices());
     }
 
     // A device that died stays current and would make the same setup a no-op: close it first.

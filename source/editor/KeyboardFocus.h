@@ -3,6 +3,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <functional>
+#include <vector>
 
 namespace sorvane::editor
 {
@@ -29,6 +30,12 @@ private:
     juce::Component& owner;
     juce::Component::SafePointer<juce::Component> ringed;
 };
+
+// Gives the children of a window Tab's order by where they are read: the rows above the panels, then
+// each panel from left to right, then the rows below; inside each of these, rows from the top and each
+// row from the left. A row is every child whose vertical centre lies within the row's first child.
+// Without it JUCE orders by top edge across the whole window, and Tab jumps between panels.
+void applyReadingFocusOrder(juce::Component& window, const std::vector<juce::Rectangle<int>>& panels);
 
 // Lets the transport keys (Space, Left, Right without modifiers) reach the editor while a combo box has
 // focus, unless the combo's own list is open. Keys the editor does not take stay the combo's.

@@ -422,6 +422,9 @@ void SorvaneAudioProcessorEditor::applyLayout(const sorvane::EditorLayout& l)
     for (size_t i = 0; i < 4; ++i)
         tressel.variants[i].setBounds(l.variants[i]);
     tressel.keep.setBounds(l.keep);
+
+    const auto panels = sorvane::painting::computePaintedPanels(getWidth(), getHeight(), tresselModeActive);
+    sorvane::editor::applyReadingFocusOrder(*this, {panels.begin(), panels.end()});
 }
 
 void SorvaneAudioProcessorEditor::paint(juce::Graphics& g)
@@ -455,7 +458,11 @@ void SorvaneAudioProcessorEditor::paint(juce::Graphics& g)
 
 void SorvaneAudioProcessorEditor::paintOverChildren(juce::Graphics& g)
 {
-    focusRing.paint(g, kavix::ui::colourFor(kavix::ui::themeFor(*this), pal::amber));
+    // The accent, unless it would be faint on the panels or the window's ground (Copper's is).
+    const auto theme = kavix::ui::themeFor(*this);
+    focusRing.paint(g, kavix::ui::legibleTextColour(theme, kavix::ui::colourFor(theme, pal::amber),
+                                                    kavix::ui::colourFor(theme, pal::panel.brighter(0.08f)),
+                                                    kavix::ui::colourFor(theme, pal::ink), 3.0));
 }
 
 //======================================================================================================
