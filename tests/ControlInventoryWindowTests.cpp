@@ -29,7 +29,14 @@ struct InventoryOnScreen : sorvane::test::EditorWindowFixture
         for (int c = 0; c < 2; ++c)
             for (int i = 0; i < 64000; ++i)
                 sample->audio.setSample(c, i, 0.4f * std::sin(0.07f * (float)i));
+        // One ranked moment, so the moments list offers more than the whole file.
+        sorvane::MomentSuggestion moment;
+        moment.startSeconds = 1.0;
+        moment.lengthSeconds = 6.0;
+        moment.score = 0.42f;
+        sample->moments.push_back(moment);
         processor->getSourceLibrary().publish(sample);
+        editor->refreshMomentSuggestions();
     }
 
     void closeEverythingOpen()
@@ -43,6 +50,10 @@ struct InventoryOnScreen : sorvane::test::EditorWindowFixture
             pump(30);
         }
         processor->cancelProcessedCapture();
+        juce::String error;
+        processor->getSourceTransport().setSourceRange(0.0, 1.0, true, false, error);
+        if (editor != nullptr)
+            editor->refreshMomentSuggestions();
         // A search or filter chosen for one control would narrow the list for the next.
         if (editor != nullptr)
         {
@@ -178,6 +189,111 @@ struct InventoryOnScreen : sorvane::test::EditorWindowFixture
         return false;
     }
 
+    // What a control was before it was operated, for the outcomes that depend on it.
+    struct Before
+    {
+        bool looping = false, zeroSnap = false, tresselMode = false;
+    };
+
+    Before remember()
+    {
+        auto& t = processor->getTransportState();
+        return {t.looping.load(), t.zeroSnap.load(), editor->isTresselModeActive()};
+    }
+
+    static juce::String expect(bool ok, const juce::String& what) { return ok ? juce::String() : what; }
+
+    juce::String statusIs(const juce::String& text)
+    {
+        return expect(editor->getStatusMessage() == text,
+                      "status '" + editor->getStatusMessage() + "', not '" + text + "'");
+    }
+
+    juce::String tresselReported(const juce::String& prefix)
+    {
+        const auto& s = editor->getStatusMessage();
+        return expect(s.startsWith(prefix) && s.contains(" / A ACTIVE / FOUR EXACT VARIANTS READY"),
+                      "status '" + s + "'");
+    }
+
+    // The outcome each command names for itself, beyond something having changed; an empty text when
+    // the control did what it promises. Controls without an entry are held to the general check only.
+    juce::String wrongOutcome(juce::Component& c, const Before& before)
+    {
+        auto* button = dynamic_cast<juce::Button*>(&c);
+        const auto name = c.getComponentID().isNotEmpty() ? c.getComponentID()
+                          : button != nullptr               ? "'" + button->getButtonText() + "'"
+                                                            : juce::String();
+        auto& t = processor->getTransportState();
+        const auto range = std::make_pair(t.rangeStart.load(), t.rangeEnd.load());
+        if (name == "bestMomentSuggestions")
+        {
+            auto& combo = dynamic_cast<juce::ComboBox&>(c);
+            if (combo.getSelectedId() == 1000 || combo.getSelectedId() == 0)
+                return expect(range == std::make_pair(0.0, 1.0), "the range is not the whole file") +
+                       statusIs("FULL SAMPLE SELECTED");
+            return expect(std::abs(range.first - 1.0 / 8.0) < 1e-9 &&
+                              std::abs(range.second - 7.0 / 8.0) < 1e-9,
+                          "the range is " + juce::String(range.first) + ".." + juce::String(range.second)) +
+                   statusIs("SUGGESTED REGION / 1.0S / 7.0S / SCORE 42 / METRICS ONLY, NOT AN ARTISTIC "
+                            "QUALITY CLAIM");
+        }
+        if (name == "'MUTATE'")
+            return statusIs("MUTATED / CHARACTER STAGES PUSHED / UNDO TO RETURN");
+        if (name == "'GENERATE 4'")
+            return statusIs("4 DISTINCT VARIANTS READY / A IS THE BASELINE") +
+                   expect(processor->getTresselVariants().size() == 4, "not four variations");
+        if (name == "'TRESSEL'" || name == "'AGAIN'")
+            return tresselReported("TRESSEL / ");
+        if (name == "'DAILY'")
+            return tresselReported("DAILY TRESSEL / ");
+        if (name == "tresselPersonality")
+        {
+            auto& combo = dynamic_cast<juce::ComboBox&>(c);
+            return tresselReported("TRESSEL / " + combo.getText() + " / ");
+        }
+        if (name == "'CLEAR AUDIO'")
+            return statusIs("AUDIO CLEARED / DROP OR LOAD A NEW SAMPLE") +
+                   expect(processor->getSourceLibrary().getPublished() == nullptr,
+                          "the source is still there");
+        if (name == "'PLAY'")
+            return expect(t.playing.load(), "not playing");
+        if (name == "'PAUSE'")
+            return expect(!t.playing.load() && !t.restartRequested.load(), "not paused");
+        if (name == "'STOP'")
+            return expect(!t.playing.load() && t.restartRequested.load(), "not stopped at the range start");
+        if (name == "sourceRangeLoop")
+            return expect(t.looping.load() != before.looping, "LOOP did not change looping");
+        if (name == "sourceRangeZeroSnap")
+            return expect(t.zeroSnap.load() != before.zeroSnap, "ZERO SNAP did not change snapping");
+        if (name == "interfaceMode")
+            return expect(editor->isTresselModeActive() != before.tresselMode, "the mode did not change") +
+                   statusIs(editor->isTresselModeActive()
+                                ? "TRESSEL MODE / SIMPLIFIED STUDIO SURFACE / SAME SOUND ENGINE"
+                                : "STUDIO MODE / COMPLETE SOUND DESIGN SURFACE");
+        if (name == "workflowTools")
+            return expect(editor->getWorkflowPanel() != nullptr && editor->getWorkflowPanel()->isShowing(),
+                          "no WORKFLOW panel");
+        if (name == "presetBrowser")
+            return expect(editor->getSelectedPreset() != nullptr, "nothing selected") +
+                   (editor->getSelectedPreset() != nullptr
+                        ? statusIs(editor->getSelectedPreset()->description())
+                        : juce::String());
+        if (name == "kavixThemeChoice")
+        {
+            auto& combo = dynamic_cast<juce::ComboBox&>(c);
+            return expect(editor->getAppearanceSelector()->getTheme() == combo.getSelectedId() - 1,
+                          "the theme is not the one chosen");
+        }
+        if (name == "visualQualityMode")
+        {
+            auto& combo = dynamic_cast<juce::ComboBox&>(c);
+            return expect(editor->getVisualQuality().getMode() == combo.getSelectedId() - 1,
+                          "the visual quality is not the one chosen");
+        }
+        return {};
+    }
+
     void collect(juce::Component& parent, std::vector<juce::Component*>& out)
     {
         for (auto* child : parent.getChildren())
@@ -197,7 +313,7 @@ struct InventoryOnScreen : sorvane::test::EditorWindowFixture
 
 TEST_F(InventoryOnScreen, EveryVisibleControlInBothModesDoesSomethingOrSaysWhyNot)
 {
-    juce::StringArray dead, silentlyDisabled, exercised;
+    juce::StringArray dead, silentlyDisabled, exercised, wrong;
     for (const bool tresselMode : {false, true})
     {
         editor->setTresselMode(tresselMode);
@@ -223,17 +339,24 @@ TEST_F(InventoryOnScreen, EveryVisibleControlInBothModesDoesSomethingOrSaysWhyNo
             }
             editor->setStatusMessage({}, 0);
             const auto before = observe();
+            const auto was = remember();
             if (!operate(*control))
                 continue;
             pump(150);
             if (observe() == before)
                 dead.add(name);
+            else if (control != nullptr)
+                if (const auto problem = wrongOutcome(*control, was);
+                    problem.isNotEmpty())
+                    wrong.add(name + ": " + problem);
             exercised.add(name);
         }
     }
     closeEverythingOpen();
     EXPECT_TRUE(dead.isEmpty()) << "controls that did nothing a user could see:\n  "
                                 << dead.joinIntoString("\n  ");
+    EXPECT_TRUE(wrong.isEmpty()) << "controls that did something other than they promise:\n  "
+                                 << wrong.joinIntoString("\n  ");
     EXPECT_TRUE(silentlyDisabled.isEmpty())
         << "disabled without a reason:\n  " << silentlyDisabled.joinIntoString("\n  ");
     // A walk that found nothing to operate would pass vacuously.

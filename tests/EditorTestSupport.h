@@ -79,6 +79,17 @@ inline juce::Image paintToImage(juce::Component& component)
     return image;
 }
 
+// The first component with this ID in a tree, depth first; null when there is none.
+inline juce::Component* findById(juce::Component& root, const juce::String& id)
+{
+    if (root.getComponentID() == id)
+        return &root;
+    for (auto* child : root.getChildren())
+        if (auto* found = findById(*child, id))
+            return found;
+    return nullptr;
+}
+
 // Largest per-channel difference of the RGB parts of two colours.
 inline int rgbDistance(juce::Colour a, juce::Colour b)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "editor/RechoosableComboBox.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <array>
@@ -22,7 +24,7 @@ struct PresetRowControls
     juce::TextButton rename{"RENAME"}, duplicate{"COPY"}, tags{"TAGS"}, remove{"DELETE"};
     juce::ComboBox sourceFilter, tagFilter;
     juce::ToggleButton favourites{"FAVOURITES"};
-    juce::ComboBox browser;
+    RechoosableComboBox browser;
 };
 
 struct LevelRowControls

@@ -16,6 +16,7 @@ void SorvaneAudioProcessorEditor::wirePresetCommands()
     p.tagFilter.onChange = [this] { refreshPresetBrowser(true); };
     p.favourites.onClick = [this] { refreshPresetBrowser(true); };
     p.browser.onChange = [this] { chooseBrowserItem(presets.browser.getSelectedId()); };
+    p.browser.onChosenAgain = [this] { chooseBrowserItem(presets.browser.getSelectedId()); };
     p.rename.onClick = [this] { showPresetActionDialog((int)sorvane::PresetAction::rename); };
     p.duplicate.onClick = [this] { showPresetActionDialog((int)sorvane::PresetAction::duplicate); };
     p.tags.onClick = [this] { showPresetActionDialog((int)sorvane::PresetAction::editMetadata); };
@@ -71,6 +72,36 @@ void SorvaneAudioProcessorEditor::refreshPresetBrowser(bool selectCurrentProgram
     if (selectId > 0)
         p.browser.setSelectedId(selectId, juce::dontSendNotification);
     p.browser.setTextWhenNothingSelected(presetResults.empty() ? "NO MATCHES" : "SELECT PRESET");
+    updatePresetSelectionControls();
+}
+
+void SorvaneAudioProcessorEditor::showWrittenPreset(const juce::String& id)
+{
+    const auto listed = [this, &id]
+    {
+        for (const auto& entry : presetResults)
+            if (entry.id == id)
+                return true;
+        return false;
+    };
+    refreshPresetBrowser(false);
+    if (!listed() && processor.getPresetCatalog().find(id) != nullptr)
+    {
+        // The row's own filters hid what the user just wrote: clear them rather than leave it unseen.
+        auto& p = presets;
+        p.search.setText({}, false);
+        searchDebounceTicks = 0;
+        p.sourceFilter.setSelectedId(1, juce::dontSendNotification);
+        p.tagFilter.setSelectedId(1, juce::dontSendNotification);
+        p.favourites.setToggleState(false, juce::dontSendNotification);
+        refreshPresetBrowser(false);
+    }
+    for (size_t i = 0; i < presetResults.size(); ++i)
+        if (presetResults[i].id == id)
+        {
+            presets.browser.setSelectedId((int)i + 1, juce::dontSendNotification);
+            break;
+        }
     updatePresetSelectionControls();
 }
 
@@ -226,12 +257,13 @@ bool SorvaneAudioProcessorEditor::savePresetToChosenFile(const juce::File& file,
     juce::String error;
     if (!editorSettings.remember(presetDirectoryKey, file, error))
         reportSettingsNotSaved(error);
-    if (!processor.saveUserPreset(file, overwriteConfirmed, error))
+    juce::File written;
+    if (!processor.saveUserPreset(file, overwriteConfirmed, written, error))
     {
         showAlert(juce::MessageBoxIconType::WarningIcon, "Could not save preset", error);
         return false;
     }
-    refreshPresetBrowser(false);
+    showWrittenPreset(sorvane::userId(written));
     setStatusMessage("PRESET SAVED");
     return true;
 }
@@ -336,7 +368,12 @@ bool SorvaneAudioProcessorEditor::performPresetAction(int action, const juce::St
         error = "Unknown preset action.";
         break;
     }
-    refreshPresetBrowser(false);
+    const bool wroteFile =
+        action == (int)sorvane::PresetAction::rename || action == (int)sorvane::PresetAction::duplicate;
+    if (ok && wroteFile)
+        showWrittenPreset(sorvane::userId(catalog.fileForName(name)));
+    else
+        refreshPresetBrowser(false);
     setStatusMessage(ok ? "USER PRESET LIBRARY UPDATED" : error);
     return ok;
 }

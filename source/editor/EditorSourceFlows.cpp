@@ -60,6 +60,7 @@ void SorvaneAudioProcessorEditor::wireSourceActions()
     }
     s.crossfade.onChange = [this]
     { processor.getSourceTransport().setCrossfadeSelection(source.crossfade.getSelectedId()); };
+    tressel.moments.onChange = [this] { chooseMoment(tressel.moments.getSelectedId()); };
 }
 
 void SorvaneAudioProcessorEditor::chooseSample()
@@ -177,6 +178,49 @@ void SorvaneAudioProcessorEditor::applyRangeFromControls()
         refreshMomentSuggestions();
     else
         setStatusMessage(error);
+}
+
+void SorvaneAudioProcessorEditor::chooseMoment(int itemId)
+{
+    if (itemId == 0) // the list was cleared or rebuilt
+        return;
+    auto& transport = processor.getSourceTransport();
+    const auto range = transport.getSnapshot();
+    juce::String error;
+    if (itemId == fullSampleMomentId)
+    {
+        setStatusMessage(transport.setSourceRange(0.0, 1.0, range.looping, range.zeroSnap, error)
+                             ? juce::String("FULL SAMPLE SELECTED")
+                             : error);
+    }
+    else
+    {
+        const auto sample = processor.getSourceLibrary().getPublished();
+        const auto suggestions = transport.getBestMomentSuggestions();
+        const auto index = (size_t)(itemId - 1);
+        const double duration = sample != nullptr && sample->sampleRate > 0.0
+                                    ? (double)sample->getNumFrames() / sample->sampleRate
+                                    : 0.0;
+        if (suggestions.empty() || !(duration > 0.0))
+            setStatusMessage("No ranked moment is available for this source.");
+        else if (itemId < 1 || index >= suggestions.size())
+            setStatusMessage("No ranked moment remains inside the selected source range.");
+        else
+        {
+            const auto& m = suggestions[index];
+            const double end = m.startSeconds + m.lengthSeconds;
+            if (transport.setSourceRange(m.startSeconds / duration, juce::jmin(1.0, end / duration),
+                                         range.looping, range.zeroSnap, error))
+                setStatusMessage("SUGGESTED REGION / " + juce::String(m.startSeconds, 1) + "S / " +
+                                 juce::String(end, 1) + "S / SCORE " +
+                                 juce::String(juce::roundToInt(m.score * 100.0f)) +
+                                 " / METRICS ONLY, NOT AN ARTISTIC QUALITY CLAIM");
+            else
+                setStatusMessage(error);
+        }
+    }
+    refreshMomentSuggestions();
+    refreshTresselControls();
 }
 
 void SorvaneAudioProcessorEditor::refreshMomentSuggestions()

@@ -68,6 +68,8 @@ public:
     void stopSamplePlayback();
     void seekByFraction(double delta);
     void refreshMomentSuggestions();
+    // A choice in the moments list: the whole source (id 1000) or suggestion id - 1.
+    void chooseMoment(int itemId);
 
     // Workflow commands (EditorWorkflowCommands.cpp): mutation, variations, Tressel and DNA.
     std::uint32_t advanceMutationSeed();
@@ -169,6 +171,8 @@ public:
 
     // WORKFLOW: the discover / protect, changes / tuning and delay / tempo call-out.
     void showWorkflowTools();
+    // Parameter id to the label its knob shows.
+    juce::StringPairArray knobLabels();
     // Escape puts the panel away; false when none is open.
     bool closeWorkflowTools();
     juce::Component* getWorkflowPanel() noexcept { return workflowPanel.get(); }
@@ -288,6 +292,8 @@ private:
     void refreshPresetBrowserForFilter();
     void wirePresetCommands();
     void updatePresetSelectionControls();
+    // Lists and selects the user preset with this id (just saved, renamed or copied).
+    void showWrittenPreset(const juce::String& id);
     void resyncAfterPreset();
     void refreshPresetExperimentControls();
     void refreshPresetTick();

@@ -73,6 +73,8 @@ public:
     bool editMetadata(const juce::String& id, const juce::String& category, const juce::String& tags,
                       juce::String& error);
     bool moveToTrash(const juce::String& id, juce::String& error);
+    // The file a rename or copy to `name` writes.
+    juce::File fileForName(const juce::String& name) const;
 
     juce::File getUserDirectory() const { return userDirectory; }
     juce::File getQuarantineDirectory() const { return userDirectory.getChildFile("Quarantine"); }

@@ -41,6 +41,11 @@ float normalised(const juce::AudioProcessor& processor, const char* id)
 }
 } // namespace
 
+juce::File PresetCatalog::fileForName(const juce::String& name) const
+{
+    return userDirectory.getChildFile(juce::File::createLegalFileName(name.trim()) + ".sorvane");
+}
+
 bool PresetCatalog::renamePreset(const juce::String& id, const juce::String& newNameText, juce::String& error)
 {
     error.clear();
@@ -53,7 +58,7 @@ bool PresetCatalog::renamePreset(const juce::String& id, const juce::String& new
         return fail(error, "Enter a non-empty preset name.");
 
     const auto oldFile = entry->path;
-    const auto target = userDirectory.getChildFile(fileName + ".sorvane");
+    const auto target = fileForName(newName);
     const bool sameFile = samePath(target, oldFile);
     if (target.exists() && !sameFile)
         return fail(error, "A user preset with that name already exists.");
@@ -98,7 +103,7 @@ bool PresetCatalog::duplicatePreset(const juce::String& id, const juce::String& 
     if (fileName.isEmpty())
         return fail(error, "Enter a non-empty duplicate name.");
 
-    const auto target = userDirectory.getChildFile(fileName + ".sorvane");
+    const auto target = fileForName(newName);
     if (target.exists())
         return fail(error, "A user preset with that name already exists.");
 

@@ -199,6 +199,12 @@ std::vector<sorvane::PresetDescriptor> SorvaneAudioProcessor::getRecentPresets()
 bool SorvaneAudioProcessor::saveUserPreset(const juce::File& file, bool replaceExisting, juce::String& error)
 {
     juce::File written;
+    return saveUserPreset(file, replaceExisting, written, error);
+}
+
+bool SorvaneAudioProcessor::saveUserPreset(const juce::File& file, bool replaceExisting, juce::File& written,
+                                           juce::String& error)
+{
     if (!sorvane::saveUserPreset(file, captureParameterSnapshot(), *this, replaceExisting, written, error))
         return false;
     refreshUserPresets(true);

@@ -86,6 +86,9 @@ public:
     void setPresetLevelLock(bool enabled);
     // Writes the current sound as a user preset; see sorvane::saveUserPreset.
     bool saveUserPreset(const juce::File& file, bool replaceExisting, juce::String& error);
+    // The same; `written` names the file as written (with its extension).
+    bool saveUserPreset(const juce::File& file, bool replaceExisting, juce::File& written,
+                        juce::String& error);
     void beginPresetExperiment();
     void clearPresetExperiment();
     bool isPresetExperimentActive() const noexcept { return experimentBefore.isValid(); }
