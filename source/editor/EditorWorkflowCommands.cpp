@@ -307,14 +307,6 @@ void SorvaneAudioProcessorEditor::refreshTresselControls()
 }
 
 //======================================================================================================
-juce::StringPairArray SorvaneAudioProcessorEditor::knobLabels()
-{
-    juce::StringPairArray labels;
-    for (auto& knob : knobs)
-        labels.set(knob->getParameterId(), knob->getNameLabel().getText());
-    return labels;
-}
-
 void SorvaneAudioProcessorEditor::showWorkflowTools()
 {
     // A second press puts the open panel away; the next one builds it afresh from the current state.
@@ -343,8 +335,7 @@ void SorvaneAudioProcessorEditor::showWorkflowTools()
             safeThis->showNoteNames = noteNames;
             for (auto& knob : safeThis->knobs)
                 knob->setShowNoteName(noteNames);
-        },
-        knobLabels());
+        });
     // An ordinary child of the editor, pointing at the button, so it works the same inside a host.
     workflowCallOut = std::make_unique<juce::CallOutBox>(*workflowPanel, header.workflow.getBounds(), this);
     workflowCallOut->setArrowSize(16.0f);

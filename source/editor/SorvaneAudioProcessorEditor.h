@@ -171,8 +171,6 @@ public:
 
     // WORKFLOW: the discover / protect, changes / tuning and delay / tempo call-out.
     void showWorkflowTools();
-    // Parameter id to the label its knob shows.
-    juce::StringPairArray knobLabels();
     // Escape puts the panel away; false when none is open.
     bool closeWorkflowTools();
     juce::Component* getWorkflowPanel() noexcept { return workflowPanel.get(); }

@@ -1,7 +1,5 @@
 #include "editor/WorkflowPanel.h"
 
-#include "editor/InterfaceTheme.h"
-#include "editor/Palette.h"
 #include "processor/LockWord.h"
 #include "processor/ParameterLayout.h"
 #include "processor/SorvaneAudioProcessor.h"
@@ -32,15 +30,15 @@ class WorkflowPanel : public juce::Component, private juce::Timer
 public:
     WorkflowPanel(SorvaneAudioProcessor& p, DiscoveryFilter f,
                   std::function<void(DiscoveryFilter)> onFilterChanged, bool noteNames,
-                  std::function<void(bool)> onNoteNamesChanged, juce::StringPairArray labels)
+                  std::function<void(bool)> onNoteNamesChanged)
         : processor(p), filter(std::move(f)), filterCallback(std::move(onFilterChanged)),
-          noteCallback(std::move(onNoteNamesChanged)), controlLabels(std::move(labels))
+          noteCallback(std::move(onNoteNamesChanged))
     {
         setSize(650, 390);
         buildDiscoverPage();
-        tabs.addTab("Discover / Protect", palette::panel, &discoverPage, false);
-        tabs.addTab("Changes / Tuning", palette::panel, &changesPage, false);
-        tabs.addTab("Delay / Tempo", palette::panel, &delayPage, false);
+        tabs.addTab("Discover / Protect", tabColour, &discoverPage, false);
+        tabs.addTab("Changes / Tuning", tabColour, &changesPage, false);
+        tabs.addTab("Delay / Tempo", tabColour, &delayPage, false);
         tabs.setTabBarDepth(30);
         tabs.setComponentID("workflowTabs");
         addAndMakeVisible(tabs);
@@ -49,7 +47,6 @@ public:
         buildChangesPage(noteNames);
         buildDelayPage();
         tabs.setCurrentTabIndex(0, false);
-        applyColours();
         timerCallback();
         startTimer(200);
     }
@@ -57,51 +54,7 @@ public:
     ~WorkflowPanel() override { stopTimer(); }
 
 private:
-    // Themed where they are set: recoloured when the panel joins the editor and on every theme change.
-    void parentHierarchyChanged() override { applyColours(); }
-    void lookAndFeelChanged() override { applyColours(); }
-
-    void applyColours()
-    {
-        namespace ui = kavix::ui;
-        const int theme = ui::themeFor(*this);
-        for (int i = 0; i < tabs.getNumTabs(); ++i)
-            tabs.setTabBackgroundColour(i, ui::colourFor(theme, palette::panel));
-        ui::setColour(tabs, juce::TabbedComponent::backgroundColourId, palette::ink);
-        ui::setColour(tabs, juce::TabbedComponent::outlineColourId, palette::panelEdge);
-        auto& bar = tabs.getTabbedButtonBar();
-        ui::setColour(bar, juce::TabbedButtonBar::tabTextColourId, palette::cream.withAlpha(0.7f));
-        ui::setColour(bar, juce::TabbedButtonBar::frontTextColourId, palette::cream);
-        for (auto* page : {&discoverPage, &changesPage, &delayPage})
-            for (auto* child : page->getChildren())
-            {
-                if (dynamic_cast<juce::Label*>(child) != nullptr)
-                    ui::setColour(*child, juce::Label::textColourId, palette::cream);
-                else if (dynamic_cast<juce::ToggleButton*>(child) != nullptr)
-                {
-                    ui::setColour(*child, juce::ToggleButton::textColourId, palette::cream);
-                    ui::setColour(*child, juce::ToggleButton::tickColourId, palette::cyan.brighter(0.3f));
-                }
-                else if (dynamic_cast<juce::TextEditor*>(child) != nullptr)
-                {
-                    ui::setColour(*child, juce::TextEditor::backgroundColourId, palette::ink);
-                    ui::setColour(*child, juce::TextEditor::textColourId, palette::cream);
-                    ui::setColour(*child, juce::TextEditor::outlineColourId, palette::panelEdge);
-                }
-            }
-        explanation.applyColourToAllText(explanation.findColour(juce::TextEditor::textColourId));
-        repaint();
-    }
-
-    // The control's label as the editor shows it; the parameter's own name when no knob shows it.
-    juce::String labelFor(const juce::String& id) const
-    {
-        if (const auto label = controlLabels[id]; label.isNotEmpty())
-            return label;
-        if (auto* parameter = processor.getParameterState().getParameter(id))
-            return parameter->getName(64);
-        return id;
-    }
+    static inline const juce::Colour tabColour{0xFF555555};
 
     static void place(juce::Component& page, juce::Component& c, Rect bounds)
     {
@@ -169,12 +122,11 @@ private:
             toggle.onClick = [this] { applyProtection(); };
             place(page, toggle, {12, 153 + 46 * g, 190, 30});
 
-            juce::StringArray names;
+            juce::StringArray ids;
             for (int bit = 0; bit < numDetailedParameters; ++bit)
                 if ((groupMasks[g] >> bit) & 1u)
-                    names.add(labelFor(detailedIds[bit]));
-            groupLabels[(size_t)g].setText(names.joinIntoString(", "), juce::dontSendNotification);
-            groupLabels[(size_t)g].setComponentID("lockGroupControls" + juce::String(g));
+                    ids.add(detailedIds[bit]);
+            groupLabels[(size_t)g].setText(ids.joinIntoString(", "), juce::dontSendNotification);
             place(page, groupLabels[(size_t)g], {205, 153 + 46 * g, 433, 30});
         }
 
@@ -354,7 +306,6 @@ private:
     DiscoveryFilter filter;
     std::function<void(DiscoveryFilter)> filterCallback;
     std::function<void(bool)> noteCallback;
-    juce::StringPairArray controlLabels;
     // The pages outlive the tabs that show them.
     juce::Component discoverPage, changesPage, delayPage;
 
@@ -405,10 +356,9 @@ juce::String delayStatusText(int division, double delayTimeMs, double tempoBpm, 
 std::unique_ptr<juce::Component> createWorkflowPanel(SorvaneAudioProcessor& processor, DiscoveryFilter filter,
                                                      std::function<void(DiscoveryFilter)> onFilter,
                                                      bool showNoteNames,
-                                                     std::function<void(bool)> onNoteNames,
-                                                     juce::StringPairArray controlLabels)
+                                                     std::function<void(bool)> onNoteNames)
 {
     return std::make_unique<WorkflowPanel>(processor, std::move(filter), std::move(onFilter), showNoteNames,
-                                           std::move(onNoteNames), std::move(controlLabels));
+                                           std::move(onNoteNames));
 }
 } // namespace sorvane::editor

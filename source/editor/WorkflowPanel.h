@@ -13,12 +13,10 @@ namespace sorvane::editor
 {
 // The WORKFLOW call-out's content: discover / protect, changes / tuning, delay / tempo. It reads the
 // processor and the editor's choices once, when built, and writes through as the user acts.
-// `controlLabels` maps parameter ids to the labels the editor's knobs show.
 std::unique_ptr<juce::Component> createWorkflowPanel(SorvaneAudioProcessor& processor, DiscoveryFilter filter,
                                                      std::function<void(DiscoveryFilter)> onFilter,
                                                      bool showNoteNames,
-                                                     std::function<void(bool)> onNoteNames,
-                                                     juce::StringPairArray controlLabels = {});
+                                                     std::function<void(bool)> onNoteNames);
 
 // The delay page's live line for a division (0 = milliseconds), the tempo and whether it can be used.
 juce::String delayStatusText(int division, double delayTimeMs, double tempoBpm, bool tempoUsable);
