@@ -6,6 +6,8 @@
 #include "capture/ProcessedCapture.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 #include <juce_audio_formats/juce_audio_formats.h>
 
 #include <cmath>
@@ -275,12 +277,14 @@ TEST_F(StandaloneCapture, StartingSeeksToTheRangeStartPlaysAndMarksTheProjectMod
     EXPECT_TRUE(d.looping);
 }
 
-TEST_F(StandaloneCapture, ANewSourceOrRangeDiscardsTheCaptureAndTheKeepThatWindow)
+TEST_F(StandaloneCapture, ANewSourceOrRangeDiscardsTheCaptureAndTheKeptWindowAndClearingKeepsTheWindow)
 {
     struct Case
     {
         const char* name;
         std::function<void(StandaloneCapture&)> change;
+        // CLEAR AUDIO leaves nothing else to share: the kept window stays for SHARE and export.
+        bool keptWindowStays = false;
     };
     const Case cases[] = {
         {"new source", [](StandaloneCapture& f) { f.publish(40000); }},
@@ -290,7 +294,7 @@ TEST_F(StandaloneCapture, ANewSourceOrRangeDiscardsTheCaptureAndTheKeepThatWindo
              juce::String e;
              ASSERT_TRUE(f.processor->getSourceTransport().setSourceRange(0.1, 0.9, true, false, e));
          }},
-        {"cleared source", [](StandaloneCapture& f) { f.processor->clearLoadedSample(); }},
+        {"cleared source", [](StandaloneCapture& f) { f.processor->clearLoadedSample(); }, true},
     };
     ASSERT_TRUE(processor->armBeforeAfter());
     for (const auto& c : cases)
@@ -307,10 +311,20 @@ TEST_F(StandaloneCapture, ANewSourceOrRangeDiscardsTheCaptureAndTheKeepThatWindo
         ASSERT_TRUE(processor->completeKeepThat());
         ASSERT_TRUE(processor->hasKeepThat());
 
+        const auto kept = processor->getKeepThat();
         c.change(*this);
         EXPECT_FALSE(processor->getProcessedCapture().isComplete());
         EXPECT_EQ(processor->copyProcessedCapture().getNumSamples(), 0);
-        EXPECT_FALSE(processor->hasKeepThat());
+        EXPECT_EQ(processor->hasKeepThat(), c.keptWindowStays);
+        if (c.keptWindowStays)
+        {
+            const auto after = processor->getKeepThat();
+            ASSERT_EQ(after.after.getNumSamples(), kept.after.getNumSamples());
+            for (int ch = 0; ch < kept.after.getNumChannels(); ++ch)
+                EXPECT_EQ(std::memcmp(after.after.getReadPointer(ch), kept.after.getReadPointer(ch),
+                                      sizeof(float) * (size_t)kept.after.getNumSamples()),
+                          0);
+        }
         EXPECT_EQ(processor->getBeforeAfterRing().getRingFill(), 0);
     }
 }

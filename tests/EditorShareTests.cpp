@@ -181,6 +181,11 @@ TEST(EditorShare, WithoutASourceTheKeepThatWindowIsShared)
     f.runBlocks(4);
     f.tick();
     ASSERT_TRUE(f.processor->hasKeepThat());
+    // Without a source the kept window is what SHARE uses, and its tooltip says so.
+    f.tick();
+    EXPECT_TRUE(f.editor->getSocialControls().share.getTooltip().startsWith(
+        "Create a result package from the kept KEEP THAT window: "))
+        << f.editor->getSocialControls().share.getTooltip();
     f.editor->refreshSocialDurationChoices();
     EXPECT_EQ(f.enabledDurations().joinIntoString(","), "FULL");
 

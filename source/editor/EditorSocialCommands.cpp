@@ -62,14 +62,20 @@ void SorvaneAudioProcessorEditor::refreshSocialControls()
         refreshSocialDurationChoices();
     }
 
-    // Something to share: a source, or a kept before/after window.
-    const bool shareable = processor.getSourceLibrary().getPublished() != nullptr || processor.hasKeepThat();
+    // Something to share: a source, or a kept before/after window. The source wins when both exist, so
+    // the tooltip says which one a click will use.
+    const bool hasSource = processor.getSourceLibrary().getPublished() != nullptr;
+    const bool hasKept = processor.hasKeepThat();
+    const juce::String contents =
+        ": WAV, cover, preview page, DNA metadata and, with ffmpeg installed, an MP4.";
     // Always clickable: a click that cannot share says why on the status line.
     const auto tooltip =
-        juce::String(exportRunning ? "Another export is running; cancel it or wait for it to finish."
-                     : shareable   ? "Create a result package: WAV, cover, preview page, DNA metadata "
-                                     "and, with ffmpeg installed, an MP4."
-                                   : "Load a source, or use BEFORE / AFTER or KEEP THAT, before sharing.");
+        exportRunning ? juce::String("Another export is running; cancel it or wait for it to finish.")
+        : hasSource
+            ? "Create a result package from the loaded source rendered through the current sound" + contents +
+                  (hasKept ? " The kept KEEP THAT window is used once the source is cleared." : "")
+        : hasKept ? "Create a result package from the kept KEEP THAT window" + contents
+                  : juce::String("Load a source, or use BEFORE / AFTER or KEEP THAT, before sharing.");
     if (social.share.getTooltip() != tooltip)
         social.share.setTooltip(tooltip);
 }

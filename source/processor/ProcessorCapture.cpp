@@ -104,10 +104,12 @@ sorvane::BeforeAfterAudioSnapshot SorvaneAudioProcessor::getKeepThat() const
     return copy;
 }
 
-void SorvaneAudioProcessor::resetCaptureAndKeepThat()
+void SorvaneAudioProcessor::resetCaptureAndKeepThat(bool keepKeptWindow)
 {
     capture.cancel();
     ring.reset();
+    if (keepKeptWindow)
+        return;
     std::lock_guard<std::mutex> lock(beforeAfterMutex);
     beforeAfter = sorvane::BeforeAfterAudioSnapshot();
 }

@@ -23,7 +23,8 @@ SorvaneAudioProcessor::SorvaneAudioProcessor()
     for (auto* id : parameterIds)
         parameters.addParameterListener(id, this);
 
-    sources.setSourceChangedCallback([this] { resetCaptureAndKeepThat(); });
+    // A cleared source keeps a complete kept window: without a source it is what SHARE uses.
+    sources.setSourceChangedCallback([this] { resetCaptureAndKeepThat(sources.getPublished() == nullptr); });
     sourceTransport.setRangeChangedCallback([this] { resetCaptureAndKeepThat(); });
     sources.setProjectHandOver([this](PreparedCreatorProject&& prepared)
                                { queuePreparedCreatorProject(std::move(prepared)); },

@@ -315,7 +315,7 @@ private:
     sorvane::BeforeAfterRing ring;
     mutable std::mutex beforeAfterMutex;
     sorvane::BeforeAfterAudioSnapshot beforeAfter;
-    void resetCaptureAndKeepThat();
+    void resetCaptureAndKeepThat(bool keepKeptWindow = false);
 
     mutable std::mutex creatorIdentityMutex;
     juce::String videoArtist;
