@@ -238,15 +238,10 @@ void SorvaneAudioProcessorEditor::revertVisualAdvice()
 
 void SorvaneAudioProcessorEditor::exportAdvisorSupportBundle()
 {
-    auto folder = editorSettings.get(advisorDirectoryKey, {});
-    if (!folder.isDirectory())
-        folder = juce::File::getSpecialLocation(juce::File::userHomeDirectory);
-    advisorChooser = std::make_unique<juce::FileChooser>(
-        "Export redacted Sorvane support bundle", folder.getChildFile("Sorvane-Support.json"), "*.json");
+    const auto settings = getChooserSettings(sorvane::ChooserPurpose::exportSupportBundle);
+    advisorChooser = sorvane::makeFileChooser(settings);
     juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
-    advisorChooser->launchAsync(juce::FileBrowserComponent::saveMode |
-                                    juce::FileBrowserComponent::canSelectFiles |
-                                    juce::FileBrowserComponent::warnAboutOverwriting,
+    advisorChooser->launchAsync(settings.flags,
                                 [safeThis](const juce::FileChooser& chooser)
                                 {
                                     if (safeThis == nullptr)

@@ -94,17 +94,11 @@ void SorvaneAudioProcessorEditor::chooseAudioExport(bool dragMode)
         return;
     }
 
-    auto folder = editorSettings.get(audioExportDirectoryKey, {});
-    // A fresh account may have no music folder yet; the chooser must still open somewhere real.
-    if (!folder.isDirectory())
-        folder = juce::File::getSpecialLocation(juce::File::userHomeDirectory);
-    const auto start = folder.getChildFile("Sorvane-processed.wav");
+    const auto settings = getChooserSettings(sorvane::ChooserPurpose::exportAudio);
     // A new chooser replaces one still open.
-    exportChooser = std::make_unique<juce::FileChooser>("Export processed loop", start, "*.wav");
+    exportChooser = sorvane::makeFileChooser(settings);
     juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
-    exportChooser->launchAsync(juce::FileBrowserComponent::saveMode |
-                                   juce::FileBrowserComponent::canSelectFiles |
-                                   juce::FileBrowserComponent::warnAboutOverwriting,
+    exportChooser->launchAsync(settings.flags,
                                [safeThis](const juce::FileChooser& chooser)
                                {
                                    if (safeThis == nullptr)

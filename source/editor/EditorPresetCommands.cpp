@@ -187,25 +187,11 @@ void SorvaneAudioProcessorEditor::applyRecentPreset(const sorvane::PresetDescrip
 //======================================================================================================
 void SorvaneAudioProcessorEditor::choosePresetFile(bool save)
 {
-    juce::File start;
-    if (save)
-    {
-        start = sorvane::PresetCatalog::defaultUserPresetDirectory();
-        start.createDirectory();
-    }
-    else
-    {
-        start = editorSettings.get(presetDirectoryKey,
-                                   juce::File::getSpecialLocation(juce::File::userDocumentsDirectory));
-    }
-    presetChooser = std::make_unique<juce::FileChooser>(save ? "Save Sorvane preset" : "Load Sorvane preset",
-                                                        start, "*.sorvane");
-    const int flags =
-        save ? juce::FileBrowserComponent::saveMode | juce::FileBrowserComponent::canSelectFiles |
-                   juce::FileBrowserComponent::warnAboutOverwriting
-             : juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles;
+    const auto settings =
+        getChooserSettings(save ? sorvane::ChooserPurpose::savePreset : sorvane::ChooserPurpose::loadPreset);
+    presetChooser = sorvane::makeFileChooser(settings);
     juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
-    presetChooser->launchAsync(flags,
+    presetChooser->launchAsync(settings.flags,
                                [safeThis, save](const juce::FileChooser& chooser)
                                {
                                    if (safeThis == nullptr)

@@ -48,22 +48,11 @@ void SorvaneAudioProcessorEditor::wireProjectCommands()
 
 void SorvaneAudioProcessorEditor::chooseProjectFile(bool save)
 {
-    const juce::File folder(editorSettings.get(projectDirectoryKey, {}));
-    auto initial = folder;
-    if (save)
-    {
-        const auto current = processor.getCurrentProjectFile();
-        initial = current != juce::File()
-                      ? current
-                      : folder.getChildFile("Sorvane Project" + sorvane::creatorProjectExtension);
-    }
-
-    projectChooser = std::make_unique<juce::FileChooser>(
-        save ? "Save Sorvane creator project" : "Open Sorvane creator project", initial, "*.sorvaneproject");
+    const auto settings = getChooserSettings(save ? sorvane::ChooserPurpose::saveProject
+                                                  : sorvane::ChooserPurpose::openProject);
+    projectChooser = sorvane::makeFileChooser(settings);
     juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
-    const int flags = (save ? juce::FileBrowserComponent::saveMode : juce::FileBrowserComponent::openMode) |
-                      juce::FileBrowserComponent::canSelectFiles;
-    projectChooser->launchAsync(flags,
+    projectChooser->launchAsync(settings.flags,
                                 [safeThis, save](const juce::FileChooser& chooser)
                                 {
                                     if (safeThis == nullptr)
@@ -125,12 +114,10 @@ void SorvaneAudioProcessorEditor::chooseRecoveredProjectSource(const juce::File&
         projectSourceLocator(projectFile);
         return;
     }
-    projectChooser = std::make_unique<juce::FileChooser>(
-        "Locate the project's moved source audio", juce::File(editorSettings.get(audioDirectoryKey, {})),
-        "*.wav;*.aif;*.aiff;*.flac;*.ogg;*.mp3;*.m4a;*.aac;*.opus");
+    const auto settings = getChooserSettings(sorvane::ChooserPurpose::relinkSource, projectFile);
+    projectChooser = sorvane::makeFileChooser(settings);
     juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
-    projectChooser->launchAsync(juce::FileBrowserComponent::openMode |
-                                    juce::FileBrowserComponent::canSelectFiles,
+    projectChooser->launchAsync(settings.flags,
                                 [safeThis, projectFile](const juce::FileChooser& chooser)
                                 {
                                     if (safeThis == nullptr)

@@ -116,14 +116,10 @@ void SorvaneAudioProcessorEditor::chooseSocialExport()
         return;
     }
 
-    auto folder = editorSettings.get(socialExportDirectoryKey, {});
-    if (!folder.isDirectory())
-        folder = juce::File::getSpecialLocation(juce::File::userHomeDirectory);
-    exportChooser = std::make_unique<juce::FileChooser>(
-        "Choose a parent folder for the new Sorvane result package", folder);
+    const auto settings = getChooserSettings(sorvane::ChooserPurpose::shareResult);
+    exportChooser = sorvane::makeFileChooser(settings);
     juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
-    exportChooser->launchAsync(juce::FileBrowserComponent::openMode |
-                                   juce::FileBrowserComponent::canSelectDirectories,
+    exportChooser->launchAsync(settings.flags,
                                [safeThis](const juce::FileChooser& chooser)
                                {
                                    if (safeThis == nullptr)

@@ -65,12 +65,10 @@ void SorvaneAudioProcessorEditor::wireSourceActions()
 void SorvaneAudioProcessorEditor::chooseSample()
 {
     // A new chooser replaces one still open.
-    sampleChooser =
-        std::make_unique<juce::FileChooser>("Load an audio sample", editorSettings.get(audioDirectoryKey, {}),
-                                            "*.wav;*.aif;*.aiff;*.flac;*.ogg;*.mp3;*.m4a;*.aac;*.opus");
+    const auto settings = getChooserSettings(sorvane::ChooserPurpose::loadAudio);
+    sampleChooser = sorvane::makeFileChooser(settings);
     juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
-    sampleChooser->launchAsync(juce::FileBrowserComponent::openMode |
-                                   juce::FileBrowserComponent::canSelectFiles,
+    sampleChooser->launchAsync(settings.flags,
                                [safeThis](const juce::FileChooser& chooser)
                                {
                                    if (safeThis == nullptr)

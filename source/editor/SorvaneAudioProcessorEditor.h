@@ -3,6 +3,7 @@
 #include "capture/CreatorExportJob.h"
 #include "editor/AppearanceSelector.h"
 #include "editor/AudioCallbackWatch.h"
+#include "editor/ChooserSettings.h"
 #include "editor/EditorControls.h"
 #include "editor/EditorLayout.h"
 #include "editor/ExportActivity.h"
@@ -229,6 +230,9 @@ public:
     // works without a click.
     void restoreKeyboardFocus();
     knurlkit::juce_utilities::LastDirectoryStore& getDirectoryStore() noexcept { return editorSettings; }
+    // What a chooser opens with (EditorChoosers.cpp); projectFile names the project a relink is for.
+    sorvane::ChooserSettings getChooserSettings(sorvane::ChooserPurpose purpose,
+                                                const juce::File& projectFile = {}) const;
 
 private:
     using ButtonAttachment = juce::AudioProcessorValueTreeState::ButtonAttachment;
