@@ -166,8 +166,12 @@ void SorvaneAudioProcessorEditor::refreshSourceLoading()
             break;
         }
         const auto sample = processor.getSourceLibrary().getCurrentSample();
-        setStatusMessage("SOURCE READY / PREVIOUS SOURCE REPLACED AT A SAFE BOUNDARY / " +
-                         (sample != nullptr ? sample->traits.summary : juce::String()));
+        // Only a source that took another's place replaced anything.
+        const auto replaced = processor.getSourceLibrary().lastPublicationReplacedASource();
+        setStatusMessage(
+            juce::String(replaced ? "SOURCE READY / PREVIOUS SOURCE REPLACED AT A SAFE BOUNDARY / "
+                                  : "SOURCE READY / ") +
+            (sample != nullptr ? sample->traits.summary : juce::String()));
         break;
     }
     case PreparationState::Cancelled:
