@@ -67,7 +67,11 @@ void SorvaneAudioProcessorEditor::cancelCapture()
 
 void SorvaneAudioProcessorEditor::requestKeepThat(int bars, const juce::String& label)
 {
-    setStatusMessage(processor.requestKeepThat(bars, label));
+    const auto message = processor.requestKeepThat(bars, label);
+    if (message.endsWith(" REQUESTED / FREEZING AT THE NEXT AUDIO BOUNDARY"))
+        setStatusMessage(message);
+    else
+        setStatusError(message);
 }
 
 //======================================================================================================
@@ -165,7 +169,7 @@ void SorvaneAudioProcessorEditor::startAudioExportJob(const juce::File& file, bo
     }
     exportRunning = false;
     exportDragMode = false;
-    setStatusMessage(exportJob->getSnapshot().message);
+    setStatusError(exportJob->getSnapshot().message);
     exportJob.reset();
 }
 
@@ -182,7 +186,7 @@ void SorvaneAudioProcessorEditor::refreshKeepThat()
     if (processor.completeKeepThat(error))
         setStatusMessage("EXACT BEFORE / AFTER WINDOW FROZEN / KEEP THAT READY");
     else if (error.isNotEmpty())
-        setStatusMessage(error);
+        setStatusError(error);
 }
 
 void SorvaneAudioProcessorEditor::refreshExportJob()
@@ -213,8 +217,10 @@ void SorvaneAudioProcessorEditor::refreshExportJob()
                 setStatusMessage("WAV EXPORT COMPLETE");
             break;
         case State::Cancelled:
-        case State::Failed:
             setStatusMessage(snapshot.message);
+            break;
+        case State::Failed:
+            setStatusError(snapshot.message);
             break;
         case State::Idle:
         case State::Checking:

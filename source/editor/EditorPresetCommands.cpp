@@ -100,7 +100,7 @@ void SorvaneAudioProcessorEditor::chooseBrowserItem(int itemId)
     juce::String error;
     if (!processor.applyBrowserPreset(entry, error))
     {
-        setStatusMessage(error);
+        setStatusError(error);
         refreshPresetExperimentControls();
         return;
     }
@@ -118,7 +118,7 @@ void SorvaneAudioProcessorEditor::toggleSelectedFavourite()
     juce::String error;
     if (!processor.setPresetFavourite(selected->id, favourite, error))
     {
-        setStatusMessage(error);
+        setStatusError(error);
         return;
     }
     refreshPresetBrowser(false);
@@ -175,7 +175,7 @@ void SorvaneAudioProcessorEditor::applyRecentPreset(const sorvane::PresetDescrip
     juce::String error;
     if (!processor.applyBrowserPreset(entry, error))
     {
-        setStatusMessage(error);
+        setStatusError(error);
         refreshPresetExperimentControls();
         return;
     }
@@ -323,7 +323,10 @@ bool SorvaneAudioProcessorEditor::performPresetAction(int action, const juce::St
         break;
     }
     refreshPresetBrowser(false);
-    setStatusMessage(ok ? "USER PRESET LIBRARY UPDATED" : error);
+    if (ok)
+        setStatusMessage("USER PRESET LIBRARY UPDATED");
+    else
+        setStatusError(error);
     return ok;
 }
 

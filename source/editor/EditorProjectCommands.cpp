@@ -6,8 +6,6 @@
 namespace
 {
 constexpr const char* projectDirectoryKey = "projectDirectory";
-constexpr const char* audioDirectoryKey = "audioDirectory";
-constexpr int autosaveFailureTicks = 300;
 constexpr int autosaveFailureHold = 1800;
 constexpr int captureBarsByItem[] = {1, 2, 4, 8, 16};
 constexpr float crossfadeMillisecondsById[] = {5.0f, 12.0f, 20.0f, 30.0f};
@@ -174,12 +172,14 @@ void SorvaneAudioProcessorEditor::handleRecoveryChoice(int result)
             setStatusMessage("RECOVERY PREPARING / CURRENT PROJECT PRESERVED UNTIL PUBLISH");
             return;
         }
-        setStatusMessage(error);
+        setStatusError(error);
     }
     else if (result == 2)
     {
-        setStatusMessage(
-            processor.discardAutosavedProject(error) ? juce::String("RECOVERY AUTOSAVE DISCARDED") : error);
+        if (processor.discardAutosavedProject(error))
+            setStatusMessage("RECOVERY AUTOSAVE DISCARDED");
+        else
+            setStatusError(error);
     }
     else if (result == 3)
     {
@@ -194,7 +194,7 @@ void SorvaneAudioProcessorEditor::refreshAutosave()
     juce::String error;
     if (processor.autosaveCreatorProjectIfNeeded(error) || autosaveFailureHoldTicks > 0)
         return;
-    setStatusMessage(error, autosaveFailureTicks);
+    setStatusError(error);
     autosaveFailureHoldTicks = autosaveFailureHold;
 }
 

@@ -117,8 +117,8 @@ void SorvaneAudioProcessorEditor::timerCallback()
         refreshCaptureControls(status);
 
     // 23. Transient message.
-    const bool transient = statusCountdown > 0;
-    if (transient)
+    const bool transient = statusCountdown > 0 || statusErrorHeld;
+    if (statusCountdown > 0)
         --statusCountdown;
     showStatusLine(sorvane::withTransientMessage(status, statusMessage, transient), statusColour);
 
@@ -175,8 +175,10 @@ void SorvaneAudioProcessorEditor::refreshSourceLoading()
         break;
     }
     case PreparationState::Cancelled:
-    case PreparationState::Failed:
         setStatusMessage(snapshot.message);
+        break;
+    case PreparationState::Failed:
+        setStatusError(snapshot.message);
         if (snapshot.sourceNeedsLocating && juce::File(snapshot.projectPath).existsAsFile())
             chooseRecoveredProjectSource(juce::File(snapshot.projectPath));
         break;

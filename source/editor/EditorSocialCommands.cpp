@@ -160,7 +160,7 @@ void SorvaneAudioProcessorEditor::startSocialExportJob(const juce::File& package
     const auto stop = [this](const juce::String& message)
     {
         exportRunning = false;
-        setStatusMessage(message);
+        setStatusError(message);
     };
 
     const int durationIndex = social.duration.getSelectedItemIndex();
@@ -243,6 +243,6 @@ void SorvaneAudioProcessorEditor::startSocialExportJob(const juce::File& package
         return;
     }
     exportRunning = false;
-    setStatusMessage(exportJob->getSnapshot().message);
+    setStatusError(exportJob->getSnapshot().message);
     exportJob.reset();
 }

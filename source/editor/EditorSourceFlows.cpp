@@ -174,7 +174,7 @@ void SorvaneAudioProcessorEditor::applyRangeFromControls()
             source.loop.getToggleState(), source.zeroSnap.getToggleState(), error))
         refreshMomentSuggestions();
     else
-        setStatusMessage(error);
+        setStatusError(error);
 }
 
 void SorvaneAudioProcessorEditor::refreshMomentSuggestions()

@@ -45,8 +45,14 @@ public:
     juce::Rectangle<int> getAnimatedVisualBounds() const;
 
     void setStatusMessage(const juce::String& message, int ticks = 105);
+    // An error stays on the status line until the next status, click or key: it must not vanish
+    // before it has been read.
+    void setStatusError(const juce::String& message);
     const juce::String& getStatusMessage() const noexcept { return statusMessage; }
     int getStatusCountdown() const noexcept { return statusCountdown; }
+    bool isStatusErrorShown() const noexcept { return statusErrorHeld; }
+    // Any click in the window, on a control or not, counts as the user's next action.
+    void mouseDown(const juce::MouseEvent& event) override;
     // Says once per window that settings cannot be saved, with the reason; later failures are quiet.
     void reportSettingsNotSaved(const juce::String& reason);
 
@@ -240,6 +246,7 @@ private:
     using ComboBoxAttachment = juce::AudioProcessorValueTreeState::ComboBoxAttachment;
 
     bool isStandalone() const noexcept;
+    void dismissStatusError();
     void buildHeader();
     void buildTresselSurface();
     void buildSocialControls();
@@ -349,6 +356,7 @@ private:
     bool tresselModeActive = false;
     juce::String statusMessage;
     int statusCountdown = 0;
+    bool statusErrorHeld = false;
     bool settingsFailureReported = false;
     int searchDebounceTicks = 0;
     int catalogRefreshTicks = 0;
