@@ -168,10 +168,10 @@ void SorvaneAudioProcessorEditor::refreshSourceLoading()
         const auto sample = processor.getSourceLibrary().getCurrentSample();
         // Only a source that took another's place replaced anything.
         const auto replaced = processor.getSourceLibrary().lastPublicationReplacedASource();
-        setStatusMessage(
-            juce::String(replaced ? "SOURCE READY / PREVIOUS SOURCE REPLACED AT A SAFE BOUNDARY / "
-                                  : "SOURCE READY / ") +
-            (sample != nullptr ? sample->traits.summary : juce::String()));
+        setStatusMessage(juce::String(replaced
+                                          ? "SOURCE READY / PREVIOUS SOURCE REPLACED AT A SAFE BOUNDARY / "
+                                          : "SOURCE READY / ") +
+                         (sample != nullptr ? sample->traits.summary : juce::String()));
         break;
     }
     case PreparationState::Cancelled:
