@@ -245,6 +245,10 @@ TEST(EditorProjects, AMovedSourceOpensTheRelinkChooserAndTheChosenFileIsChecked)
     f.tickUntilLoadEnds();
     ASSERT_EQ(f.relinkOffers.size(), 1);
     EXPECT_EQ(f.relinkOffers[0], project);
+    // The chooser offered for that project says which file to look for.
+    const auto chooser = f.editor->getChooserSettings(sorvane::ChooserPurpose::relinkSource, project);
+    EXPECT_EQ(chooser.title, "Locate the project's moved source audio: take.wav");
+    EXPECT_EQ(chooser.filePatterns, "*.wav;*.aif;*.aiff;*.flac;*.ogg;*.mp3;*.m4a;*.aac;*.opus");
 
     EXPECT_TRUE(f.editor->relinkProjectSource(project, moved));
     EXPECT_EQ(f.editor->getStatusMessage(), "PROJECT RECOVERY PREPARING / FINGERPRINT AND DECODE RUNNING");

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <vector>
 
 // The preview page in Debian's headless Chromium with every host name unresolvable, so a page that
 // reached for the network would fail to show. Screenshots stay in the build folder for review.
@@ -93,6 +95,19 @@ juce::File probeCopy(const juce::File& page)
     const auto copy = page.getSiblingFile("probe.html");
     copy.replaceWithText(text.replace("<meta charset=\"utf-8\">", "<meta charset=\"utf-8\">" + collector) +
                          probe);
+    return copy;
+}
+
+// A copy of the page that reports, in its title, the window's inner size, the document's scroll size
+// and the audio element's box once the page has laid out.
+juce::File geometryProbeCopy(const juce::File& page)
+{
+    const auto probe = juce::String(
+        "<script>addEventListener('load',()=>setTimeout(()=>{const d=document.documentElement,"
+        "b=a.getBoundingClientRect();document.title=['GEOMETRY',innerWidth,innerHeight,d.scrollWidth,"
+        "d.scrollHeight,b.left,b.top,b.right,b.bottom].join(' ')},100))</script>");
+    const auto copy = page.getSiblingFile("geometry.html");
+    copy.replaceWithText(page.loadFileAsString() + probe);
     return copy;
 }
 
@@ -190,5 +205,70 @@ TEST(SocialPreviewBrowser, RingsBackgroundAnimatesBetweenScreenshots)
         for (int x = heading.getX(); x < heading.getRight(); ++x)
             headingChanges += shots[0].getPixelAt(x, y) != shots[1].getPixelAt(x, y) ? 1 : 0;
     EXPECT_LT(headingChanges, differingPixels(shots[0], shots[1]));
+}
+
+TEST(SocialPreviewBrowser, AudioControlsFitEveryWindowWithoutScrolling)
+{
+    ASSERT_TRUE(findChromium().existsAsFile()) << "chromium is not installed (scripts/common.sh installs it)";
+    // The window's inner size, the document's scroll size and the audio box, as the probe reports them.
+    const auto measure = [](const juce::File& page, int windowWidth, int windowHeight)
+    {
+        const auto run = runChromium(
+            page,
+            {"--dump-dom", "--window-size=" + juce::String(windowWidth) + "," + juce::String(windowHeight)},
+            1500);
+        const auto title = run.output.fromFirstOccurrenceOf("<title>", false, false)
+                               .upToFirstOccurrenceOf("</title>", false, false);
+        std::vector<double> values;
+        const auto tokens = juce::StringArray::fromTokens(title, " ", {});
+        if (tokens.size() == 9 && tokens[0] == "GEOMETRY")
+            for (int i = 1; i < tokens.size(); ++i)
+                values.push_back(tokens[i].getDoubleValue());
+        return values;
+    };
+
+    const char* const aspects[] = {"9x16", "1x1", "16x9"};
+    std::array<juce::File, 3> pages;
+    for (int aspect = 0; aspect < 3; ++aspect)
+    {
+        SocialExportOptions options;
+        options.title = "Fit Check";
+        options.aspect = aspect;
+        pages[static_cast<size_t>(aspect)] =
+            geometryProbeCopy(writePackage(juce::String("fit-") + aspects[aspect], options));
+    }
+
+    // Headless Chromium keeps its toolbars (and a warning bar) inside the window: grow the window by
+    // what it keeps, so the page itself gets the sizes of the table.
+    const auto calibration = measure(pages[1], 1280, 800);
+    ASSERT_EQ(calibration.size(), 8u);
+    const int extraWidth = 1280 - static_cast<int>(calibration[0]);
+    const int extraHeight = 800 - static_cast<int>(calibration[1]);
+
+    struct Viewport
+    {
+        int width, height;
+    };
+    for (int aspect = 0; aspect < 3; ++aspect)
+        for (const auto& viewport : {Viewport{1280, 800}, Viewport{800, 1280}, Viewport{1920, 1080}})
+        {
+            const auto where = juce::String(aspects[aspect]) + " in " + juce::String(viewport.width) + "x" +
+                               juce::String(viewport.height);
+            const auto v = measure(pages[static_cast<size_t>(aspect)], viewport.width + extraWidth,
+                                   viewport.height + extraHeight);
+            ASSERT_EQ(v.size(), 8u) << where;
+            const double innerWidth = v[0], innerHeight = v[1];
+            EXPECT_EQ(innerWidth, viewport.width) << where;
+            EXPECT_EQ(innerHeight, viewport.height) << where;
+            EXPECT_LE(v[2], innerWidth) << where << ": the page scrolls sideways";
+            EXPECT_LE(v[3], innerHeight) << where << ": the page scrolls down";
+            // The audio controls lie wholly inside the window and keep a usable size.
+            EXPECT_GE(v[4], 0.0) << where;
+            EXPECT_GE(v[5], 0.0) << where;
+            EXPECT_LE(v[6], innerWidth) << where;
+            EXPECT_LE(v[7], innerHeight) << where;
+            EXPECT_GT(v[6] - v[4], 100.0) << where;
+            EXPECT_GT(v[7] - v[5], 20.0) << where;
+        }
 }
 } // namespace sorvane

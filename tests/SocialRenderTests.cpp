@@ -179,7 +179,9 @@ TEST(SocialRender, PageRatioAndModeFollowTheOptions)
         options.aspect = c.aspect;
         options.background = c.background;
         const auto page = createPreviewHtml(options, sine(1, 4800, 2.0, 0.3f), 48000.0);
-        EXPECT_TRUE(page.contains(juce::String("aspect-ratio:") + c.ratio + ";")) << c.aspect;
+        EXPECT_TRUE(page.contains(juce::String("main{width:min(100vw,100vh*") + c.ratio +
+                                  ");aspect-ratio:" + c.ratio + ";margin:auto;"))
+            << c.aspect;
         EXPECT_TRUE(page.contains(juce::String("const ") + c.size + ",")) << c.aspect;
         EXPECT_TRUE(page.contains(juce::String("const mode='") + c.mode + "';")) << c.aspect;
     }

@@ -104,7 +104,7 @@ void SorvaneAudioProcessorEditor::acknowledgeAdvisor()
     if (!sorvane::SetupPerformanceAdvisor::acknowledge(
             sorvane::SetupPerformanceAdvisor::defaultAcknowledgementFile(), sorvane::advisorProductVersion,
             sorvane::advisorInstanceCeiling, error))
-        setStatusMessage(error);
+        setStatusError(error);
 }
 
 void SorvaneAudioProcessorEditor::launchSetupAdvisor(bool askFirst)
@@ -138,7 +138,7 @@ void SorvaneAudioProcessorEditor::launchSetupAdvisor(bool askFirst)
                         sorvane::advisorProductVersion, sorvane::advisorInstanceCeiling, error))
                     safeThis->setStatusMessage("SETUP ADVISOR SKIPPED / AVAILABLE ON DEMAND");
                 else
-                    safeThis->setStatusMessage(error);
+                    safeThis->setStatusError(error);
             });
         return;
     }
@@ -148,7 +148,7 @@ void SorvaneAudioProcessorEditor::launchSetupAdvisor(bool askFirst)
     if (!advisorJob->launch())
     {
         advisorJob.reset();
-        setStatusMessage("THE LOCAL ADVISOR WORKER COULD NOT START");
+        setStatusError("THE LOCAL ADVISOR WORKER COULD NOT START");
         return;
     }
     header.setupAdvisor.setButtonText("CANCEL ADVISOR");
@@ -238,15 +238,10 @@ void SorvaneAudioProcessorEditor::revertVisualAdvice()
 
 void SorvaneAudioProcessorEditor::exportAdvisorSupportBundle()
 {
-    auto folder = editorSettings.get(advisorDirectoryKey, {});
-    if (!folder.isDirectory())
-        folder = juce::File::getSpecialLocation(juce::File::userHomeDirectory);
-    advisorChooser = std::make_unique<juce::FileChooser>(
-        "Export redacted Sorvane support bundle", folder.getChildFile("Sorvane-Support.json"), "*.json");
+    const auto settings = getChooserSettings(sorvane::ChooserPurpose::exportSupportBundle);
+    advisorChooser = sorvane::makeFileChooser(settings);
     juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
-    advisorChooser->launchAsync(juce::FileBrowserComponent::saveMode |
-                                    juce::FileBrowserComponent::canSelectFiles |
-                                    juce::FileBrowserComponent::warnAboutOverwriting,
+    advisorChooser->launchAsync(settings.flags,
                                 [safeThis](const juce::FileChooser& chooser)
                                 {
                                     if (safeThis == nullptr)
@@ -266,7 +261,7 @@ bool SorvaneAudioProcessorEditor::writeAdvisorSupportBundle(const juce::File& fi
         reportSettingsNotSaved(error);
     const auto fail = [this](const juce::String& message)
     {
-        setStatusMessage(message);
+        setStatusError(message);
         return false;
     };
     if (!lastAdvisorReport.completed || lastAdvisorReport.cancelled)

@@ -67,7 +67,11 @@ void SorvaneAudioProcessorEditor::cancelCapture()
 
 void SorvaneAudioProcessorEditor::requestKeepThat(int bars, const juce::String& label)
 {
-    setStatusMessage(processor.requestKeepThat(bars, label));
+    const auto message = processor.requestKeepThat(bars, label);
+    if (message.endsWith(" REQUESTED / FREEZING AT THE NEXT AUDIO BOUNDARY"))
+        setStatusMessage(message);
+    else
+        setStatusError(message);
 }
 
 //======================================================================================================
@@ -94,17 +98,11 @@ void SorvaneAudioProcessorEditor::chooseAudioExport(bool dragMode)
         return;
     }
 
-    auto folder = editorSettings.get(audioExportDirectoryKey, {});
-    // A fresh account may have no music folder yet; the chooser must still open somewhere real.
-    if (!folder.isDirectory())
-        folder = juce::File::getSpecialLocation(juce::File::userHomeDirectory);
-    const auto start = folder.getChildFile("Sorvane-processed.wav");
+    const auto settings = getChooserSettings(sorvane::ChooserPurpose::exportAudio);
     // A new chooser replaces one still open.
-    exportChooser = std::make_unique<juce::FileChooser>("Export processed loop", start, "*.wav");
+    exportChooser = sorvane::makeFileChooser(settings);
     juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
-    exportChooser->launchAsync(juce::FileBrowserComponent::saveMode |
-                                   juce::FileBrowserComponent::canSelectFiles |
-                                   juce::FileBrowserComponent::warnAboutOverwriting,
+    exportChooser->launchAsync(settings.flags,
                                [safeThis](const juce::FileChooser& chooser)
                                {
                                    if (safeThis == nullptr)
@@ -171,7 +169,7 @@ void SorvaneAudioProcessorEditor::startAudioExportJob(const juce::File& file, bo
     }
     exportRunning = false;
     exportDragMode = false;
-    setStatusMessage(exportJob->getSnapshot().message);
+    setStatusError(exportJob->getSnapshot().message);
     exportJob.reset();
 }
 
@@ -188,7 +186,7 @@ void SorvaneAudioProcessorEditor::refreshKeepThat()
     if (processor.completeKeepThat(error))
         setStatusMessage("EXACT BEFORE / AFTER WINDOW FROZEN / KEEP THAT READY");
     else if (error.isNotEmpty())
-        setStatusMessage(error);
+        setStatusError(error);
 }
 
 void SorvaneAudioProcessorEditor::refreshExportJob()
@@ -219,8 +217,10 @@ void SorvaneAudioProcessorEditor::refreshExportJob()
                 setStatusMessage("WAV EXPORT COMPLETE");
             break;
         case State::Cancelled:
-        case State::Failed:
             setStatusMessage(snapshot.message);
+            break;
+        case State::Failed:
+            setStatusError(snapshot.message);
             break;
         case State::Idle:
         case State::Checking:

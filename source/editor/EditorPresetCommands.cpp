@@ -131,7 +131,7 @@ void SorvaneAudioProcessorEditor::chooseBrowserItem(int itemId)
     juce::String error;
     if (!processor.applyBrowserPreset(entry, error))
     {
-        setStatusMessage(error);
+        setStatusError(error);
         refreshPresetExperimentControls();
         return;
     }
@@ -149,7 +149,7 @@ void SorvaneAudioProcessorEditor::toggleSelectedFavourite()
     juce::String error;
     if (!processor.setPresetFavourite(selected->id, favourite, error))
     {
-        setStatusMessage(error);
+        setStatusError(error);
         return;
     }
     refreshPresetBrowser(false);
@@ -206,7 +206,7 @@ void SorvaneAudioProcessorEditor::applyRecentPreset(const sorvane::PresetDescrip
     juce::String error;
     if (!processor.applyBrowserPreset(entry, error))
     {
-        setStatusMessage(error);
+        setStatusError(error);
         refreshPresetExperimentControls();
         return;
     }
@@ -218,25 +218,11 @@ void SorvaneAudioProcessorEditor::applyRecentPreset(const sorvane::PresetDescrip
 //======================================================================================================
 void SorvaneAudioProcessorEditor::choosePresetFile(bool save)
 {
-    juce::File start;
-    if (save)
-    {
-        start = sorvane::PresetCatalog::defaultUserPresetDirectory();
-        start.createDirectory();
-    }
-    else
-    {
-        start = editorSettings.get(presetDirectoryKey,
-                                   juce::File::getSpecialLocation(juce::File::userDocumentsDirectory));
-    }
-    presetChooser = std::make_unique<juce::FileChooser>(save ? "Save Sorvane preset" : "Load Sorvane preset",
-                                                        start, "*.sorvane");
-    const int flags =
-        save ? juce::FileBrowserComponent::saveMode | juce::FileBrowserComponent::canSelectFiles |
-                   juce::FileBrowserComponent::warnAboutOverwriting
-             : juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles;
+    const auto settings =
+        getChooserSettings(save ? sorvane::ChooserPurpose::savePreset : sorvane::ChooserPurpose::loadPreset);
+    presetChooser = sorvane::makeFileChooser(settings);
     juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
-    presetChooser->launchAsync(flags,
+    presetChooser->launchAsync(settings.flags,
                                [safeThis, save](const juce::FileChooser& chooser)
                                {
                                    if (safeThis == nullptr)
@@ -374,7 +360,10 @@ bool SorvaneAudioProcessorEditor::performPresetAction(int action, const juce::St
         showWrittenPreset(sorvane::userId(catalog.fileForName(name)));
     else
         refreshPresetBrowser(false);
-    setStatusMessage(ok ? "USER PRESET LIBRARY UPDATED" : error);
+    if (ok)
+        setStatusMessage("USER PRESET LIBRARY UPDATED");
+    else
+        setStatusError(error);
     return ok;
 }
 

@@ -6,8 +6,6 @@
 namespace
 {
 constexpr const char* projectDirectoryKey = "projectDirectory";
-constexpr const char* audioDirectoryKey = "audioDirectory";
-constexpr int autosaveFailureTicks = 300;
 constexpr int autosaveFailureHold = 1800;
 constexpr int captureBarsByItem[] = {1, 2, 4, 8, 16};
 constexpr float crossfadeMillisecondsById[] = {5.0f, 12.0f, 20.0f, 30.0f};
@@ -51,22 +49,11 @@ void SorvaneAudioProcessorEditor::wireProjectCommands()
 
 void SorvaneAudioProcessorEditor::chooseProjectFile(bool save)
 {
-    const juce::File folder(editorSettings.get(projectDirectoryKey, {}));
-    auto initial = folder;
-    if (save)
-    {
-        const auto current = processor.getCurrentProjectFile();
-        initial = current != juce::File()
-                      ? current
-                      : folder.getChildFile("Sorvane Project" + sorvane::creatorProjectExtension);
-    }
-
-    projectChooser = std::make_unique<juce::FileChooser>(
-        save ? "Save Sorvane creator project" : "Open Sorvane creator project", initial, "*.sorvaneproject");
+    const auto settings = getChooserSettings(save ? sorvane::ChooserPurpose::saveProject
+                                                  : sorvane::ChooserPurpose::openProject);
+    projectChooser = sorvane::makeFileChooser(settings);
     juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
-    const int flags = (save ? juce::FileBrowserComponent::saveMode : juce::FileBrowserComponent::openMode) |
-                      juce::FileBrowserComponent::canSelectFiles;
-    projectChooser->launchAsync(flags,
+    projectChooser->launchAsync(settings.flags,
                                 [safeThis, save](const juce::FileChooser& chooser)
                                 {
                                     if (safeThis == nullptr)
@@ -164,12 +151,10 @@ void SorvaneAudioProcessorEditor::chooseRecoveredProjectSource(const juce::File&
         projectSourceLocator(projectFile);
         return;
     }
-    projectChooser = std::make_unique<juce::FileChooser>(
-        "Locate the project's moved source audio", juce::File(editorSettings.get(audioDirectoryKey, {})),
-        "*.wav;*.aif;*.aiff;*.flac;*.ogg;*.mp3;*.m4a;*.aac;*.opus");
+    const auto settings = getChooserSettings(sorvane::ChooserPurpose::relinkSource, projectFile);
+    projectChooser = sorvane::makeFileChooser(settings);
     juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
-    projectChooser->launchAsync(juce::FileBrowserComponent::openMode |
-                                    juce::FileBrowserComponent::canSelectFiles,
+    projectChooser->launchAsync(settings.flags,
                                 [safeThis, projectFile](const juce::FileChooser& chooser)
                                 {
                                     if (safeThis == nullptr)
@@ -226,12 +211,14 @@ void SorvaneAudioProcessorEditor::handleRecoveryChoice(int result)
             setStatusMessage("RECOVERY PREPARING / CURRENT PROJECT PRESERVED UNTIL PUBLISH");
             return;
         }
-        setStatusMessage(error);
+        setStatusError(error);
     }
     else if (result == 2)
     {
-        setStatusMessage(
-            processor.discardAutosavedProject(error) ? juce::String("RECOVERY AUTOSAVE DISCARDED") : error);
+        if (processor.discardAutosavedProject(error))
+            setStatusMessage("RECOVERY AUTOSAVE DISCARDED");
+        else
+            setStatusError(error);
     }
     else if (result == 3)
     {
@@ -246,7 +233,7 @@ void SorvaneAudioProcessorEditor::refreshAutosave()
     juce::String error;
     if (processor.autosaveCreatorProjectIfNeeded(error) || autosaveFailureHoldTicks > 0)
         return;
-    setStatusMessage(error, autosaveFailureTicks);
+    setStatusError(error);
     autosaveFailureHoldTicks = autosaveFailureHold;
 }
 

@@ -117,8 +117,8 @@ void SorvaneAudioProcessorEditor::timerCallback()
         refreshCaptureControls(status);
 
     // 23. Transient message.
-    const bool transient = statusCountdown > 0;
-    if (transient)
+    const bool transient = statusCountdown > 0 || statusErrorHeld;
+    if (statusCountdown > 0)
         --statusCountdown;
     showStatusLine(sorvane::withTransientMessage(status, statusMessage, transient), statusColour);
 
@@ -166,13 +166,19 @@ void SorvaneAudioProcessorEditor::refreshSourceLoading()
             break;
         }
         const auto sample = processor.getSourceLibrary().getCurrentSample();
-        setStatusMessage("SOURCE READY / PREVIOUS SOURCE REPLACED AT A SAFE BOUNDARY / " +
+        // Only a source that took another's place replaced anything.
+        const auto replaced = processor.getSourceLibrary().lastPublicationReplacedASource();
+        setStatusMessage(juce::String(replaced
+                                          ? "SOURCE READY / PREVIOUS SOURCE REPLACED AT A SAFE BOUNDARY / "
+                                          : "SOURCE READY / ") +
                          (sample != nullptr ? sample->traits.summary : juce::String()));
         break;
     }
     case PreparationState::Cancelled:
-    case PreparationState::Failed:
         setStatusMessage(snapshot.message);
+        break;
+    case PreparationState::Failed:
+        setStatusError(snapshot.message);
         if (snapshot.sourceNeedsLocating && juce::File(snapshot.projectPath).existsAsFile())
             chooseRecoveredProjectSource(juce::File(snapshot.projectPath));
         break;

@@ -122,14 +122,10 @@ void SorvaneAudioProcessorEditor::chooseSocialExport()
         return;
     }
 
-    auto folder = editorSettings.get(socialExportDirectoryKey, {});
-    if (!folder.isDirectory())
-        folder = juce::File::getSpecialLocation(juce::File::userHomeDirectory);
-    exportChooser = std::make_unique<juce::FileChooser>(
-        "Choose a parent folder for the new Sorvane result package", folder);
+    const auto settings = getChooserSettings(sorvane::ChooserPurpose::shareResult);
+    exportChooser = sorvane::makeFileChooser(settings);
     juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
-    exportChooser->launchAsync(juce::FileBrowserComponent::openMode |
-                                   juce::FileBrowserComponent::canSelectDirectories,
+    exportChooser->launchAsync(settings.flags,
                                [safeThis](const juce::FileChooser& chooser)
                                {
                                    if (safeThis == nullptr)
@@ -170,7 +166,7 @@ void SorvaneAudioProcessorEditor::startSocialExportJob(const juce::File& package
     const auto stop = [this](const juce::String& message)
     {
         exportRunning = false;
-        setStatusMessage(message);
+        setStatusError(message);
     };
 
     const int durationIndex = social.duration.getSelectedItemIndex();
@@ -253,6 +249,6 @@ void SorvaneAudioProcessorEditor::startSocialExportJob(const juce::File& package
         return;
     }
     exportRunning = false;
-    setStatusMessage(exportJob->getSnapshot().message);
+    setStatusError(exportJob->getSnapshot().message);
     exportJob.reset();
 }

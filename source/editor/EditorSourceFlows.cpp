@@ -66,12 +66,10 @@ void SorvaneAudioProcessorEditor::wireSourceActions()
 void SorvaneAudioProcessorEditor::chooseSample()
 {
     // A new chooser replaces one still open.
-    sampleChooser =
-        std::make_unique<juce::FileChooser>("Load an audio sample", editorSettings.get(audioDirectoryKey, {}),
-                                            "*.wav;*.aif;*.aiff;*.flac;*.ogg;*.mp3;*.m4a;*.aac;*.opus");
+    const auto settings = getChooserSettings(sorvane::ChooserPurpose::loadAudio);
+    sampleChooser = sorvane::makeFileChooser(settings);
     juce::Component::SafePointer<SorvaneAudioProcessorEditor> safeThis(this);
-    sampleChooser->launchAsync(juce::FileBrowserComponent::openMode |
-                                   juce::FileBrowserComponent::canSelectFiles,
+    sampleChooser->launchAsync(settings.flags,
                                [safeThis](const juce::FileChooser& chooser)
                                {
                                    if (safeThis == nullptr)
@@ -177,7 +175,7 @@ void SorvaneAudioProcessorEditor::applyRangeFromControls()
             source.loop.getToggleState(), source.zeroSnap.getToggleState(), error))
         refreshMomentSuggestions();
     else
-        setStatusMessage(error);
+        setStatusError(error);
 }
 
 void SorvaneAudioProcessorEditor::chooseMoment(int itemId)

@@ -211,7 +211,7 @@ void SorvaneAudioProcessorEditor::copyTresselDna()
     const auto text = processor.copyTresselDna(error);
     if (text.isEmpty())
     {
-        setStatusMessage(error);
+        setStatusError(error);
         return;
     }
     writeClipboard(text);
@@ -228,7 +228,7 @@ void SorvaneAudioProcessorEditor::pasteDnaText(const juce::String& text)
     juce::String error;
     if (!processor.importTresselDna(text, error))
     {
-        setStatusMessage(error);
+        setStatusError(error);
         return;
     }
     variantDisplay = processor.getTresselSession().selectedVariant;

@@ -1,4 +1,5 @@
 #include "editor/LastDirectoryStore.h"
+#include "editor/ChooserSettings.h"
 #include "editor/SettingsFileCheck.h"
 #include "editor/SettingsLocation.h"
 
@@ -27,12 +28,19 @@ LastDirectoryStore::LastDirectoryStore(juce::File defaultDirectoryToUse,
 {
 }
 
-juce::File LastDirectoryStore::get(const juce::String& key, const juce::File& fallback) const
+juce::File LastDirectoryStore::remembered(const juce::String& key) const
 {
     const auto stored = properties.getValue(key);
     if (juce::File::isAbsolutePath(stored))
         if (const juce::File folder(stored); folder.isDirectory())
             return folder;
+    return {};
+}
+
+juce::File LastDirectoryStore::get(const juce::String& key, const juce::File& fallback) const
+{
+    if (const auto folder = remembered(key); folder != juce::File())
+        return folder;
 
     if (fallback != juce::File() && fallback.isDirectory())
         return fallback;
@@ -50,3 +58,20 @@ bool LastDirectoryStore::remember(const juce::String& key, const juce::File& fil
     return !properties.needsToBeSaved() || saveSettingsFile(properties, error);
 }
 } // namespace knurlkit::juce_utilities
+
+namespace sorvane
+{
+juce::File chooserStartFolder(const knurlkit::juce_utilities::LastDirectoryStore& store,
+                              const juce::String& key, StandardFolder standard)
+{
+    if (const auto folder = store.remembered(key); folder != juce::File())
+        return folder;
+    // JUCE names ~/Music or ~/Documents even when the account has no such folder.
+    const auto standardFolder = juce::File::getSpecialLocation(standard == StandardFolder::music
+                                                                   ? juce::File::userMusicDirectory
+                                                                   : juce::File::userDocumentsDirectory);
+    if (standardFolder.isDirectory())
+        return standardFolder;
+    return juce::File::getSpecialLocation(juce::File::userHomeDirectory);
+}
+} // namespace sorvane

@@ -14,6 +14,9 @@ public:
 
     static juce::PropertiesFile::Options editorOptions();
 
+    // The folder remembered for key if it still exists, else none.
+    juce::File remembered(const juce::String& key) const;
+
     // The remembered folder for key if it still exists, else fallback if that exists, else the default.
     juce::File get(const juce::String& key, const juce::File& fallback = {}) const;
 

@@ -27,6 +27,7 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
     setDescription(
         "Resizable audio effect editor with preset, macro, detailed DSP, project and export controls");
     setWantsKeyboardFocus(true);
+    addMouseListener(this, true); // a click on any control dismisses a held error
     setResizable(true, true);
     setResizeLimits(1100, 700, 1680, 1020);
 
@@ -82,7 +83,7 @@ SorvaneAudioProcessorEditor::SorvaneAudioProcessorEditor(SorvaneAudioProcessor& 
     for (auto& knob : knobs)
     {
         SorvaneLookAndFeel::setBackdrop(*knob, pal::panel);
-        knob->onEntryRejected = [this](const juce::String& message) { setStatusMessage(message); };
+        knob->onEntryRejected = [this](const juce::String& message) { setStatusError(message); };
     }
     SorvaneLookAndFeel::setBackdrop(tressel.scale, pal::panel);
 
@@ -231,6 +232,26 @@ void SorvaneAudioProcessorEditor::setStatusMessage(const juce::String& message, 
 {
     statusMessage = message;
     statusCountdown = ticks;
+    statusErrorHeld = false;
+}
+
+void SorvaneAudioProcessorEditor::setStatusError(const juce::String& message)
+{
+    setStatusMessage(message);
+    statusErrorHeld = true;
+}
+
+void SorvaneAudioProcessorEditor::mouseDown(const juce::MouseEvent&)
+{
+    dismissStatusError();
+}
+
+void SorvaneAudioProcessorEditor::dismissStatusError()
+{
+    if (!statusErrorHeld)
+        return;
+    statusErrorHeld = false;
+    statusCountdown = 0;
 }
 
 void SorvaneAudioProcessorEditor::reportSettingsNotSaved(const juce::String& reason)
@@ -238,7 +259,7 @@ void SorvaneAudioProcessorEditor::reportSettingsNotSaved(const juce::String& rea
     if (settingsFailureReported)
         return;
     settingsFailureReported = true;
-    setStatusMessage("SETTINGS CANNOT BE SAVED / " + reason, 300); // long enough to read a path
+    setStatusError("SETTINGS CANNOT BE SAVED / " + reason);
 }
 
 //======================================================================================================
@@ -468,6 +489,7 @@ void SorvaneAudioProcessorEditor::paintOverChildren(juce::Graphics& g)
 //======================================================================================================
 bool SorvaneAudioProcessorEditor::keyPressed(const juce::KeyPress& key)
 {
+    dismissStatusError();
     const auto mods = key.getModifiers();
     const bool command = mods.isCommandDown() || mods.isCtrlDown();
     const bool shift = mods.isShiftDown();

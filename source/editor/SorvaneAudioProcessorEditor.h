@@ -3,6 +3,7 @@
 #include "capture/CreatorExportJob.h"
 #include "editor/AppearanceSelector.h"
 #include "editor/AudioCallbackWatch.h"
+#include "editor/ChooserSettings.h"
 #include "editor/EditorControls.h"
 #include "editor/EditorLayout.h"
 #include "editor/ExportActivity.h"
@@ -44,8 +45,14 @@ public:
     juce::Rectangle<int> getAnimatedVisualBounds() const;
 
     void setStatusMessage(const juce::String& message, int ticks = 105);
+    // An error stays on the status line until the next status, click or key: it must not vanish
+    // before it has been read.
+    void setStatusError(const juce::String& message);
     const juce::String& getStatusMessage() const noexcept { return statusMessage; }
     int getStatusCountdown() const noexcept { return statusCountdown; }
+    bool isStatusErrorShown() const noexcept { return statusErrorHeld; }
+    // Any click in the window, on a control or not, counts as the user's next action.
+    void mouseDown(const juce::MouseEvent& event) override;
     // Says once per window that settings cannot be saved, with the reason; later failures are quiet.
     void reportSettingsNotSaved(const juce::String& reason);
 
@@ -237,6 +244,9 @@ public:
     // works without a click.
     void restoreKeyboardFocus();
     knurlkit::juce_utilities::LastDirectoryStore& getDirectoryStore() noexcept { return editorSettings; }
+    // What a chooser opens with (EditorChoosers.cpp); projectFile names the project a relink is for.
+    sorvane::ChooserSettings getChooserSettings(sorvane::ChooserPurpose purpose,
+                                                const juce::File& projectFile = {}) const;
 
 private:
     using ButtonAttachment = juce::AudioProcessorValueTreeState::ButtonAttachment;
@@ -245,6 +255,7 @@ private:
 
     bool isStandalone() const noexcept;
     bool projectSavePromptOpen = false;
+    void dismissStatusError();
     void buildHeader();
     void buildTresselSurface();
     void buildSocialControls();
@@ -356,6 +367,7 @@ private:
     bool tresselModeActive = false;
     juce::String statusMessage;
     int statusCountdown = 0;
+    bool statusErrorHeld = false;
     bool settingsFailureReported = false;
     int searchDebounceTicks = 0;
     int catalogRefreshTicks = 0;

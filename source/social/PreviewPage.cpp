@@ -125,9 +125,10 @@ juce::String createPreviewHtml(const SocialExportOptions& options, const juce::A
         << title
         << "</"
            "title><style>html,body{margin:0;background:#040519;color:#f4ebff;font-family:system-ui}main{"
-           "width:min("
-           "100vw,100vh);aspect-ratio:"
-        << ratio
+           // As wide as the window allows while the whole frame, audio controls included, stays
+           // inside the window's height: nothing to scroll to on any screen shape.
+           "width:min(100vw,100vh*"
+        << ratio << ");aspect-ratio:" << ratio
         << ";margin:auto;position:relative;background:linear-gradient(145deg,#040519,#190f46);overflow:"
            "hidden}"
            "canvas{width:100%;height:100%}section{position:absolute;inset:6% "

@@ -157,6 +157,7 @@ void SourceLibrary::publish(std::shared_ptr<const LoadedSample> next)
     {
         std::lock_guard<std::mutex> lock(sampleMutex);
         const auto* previous = publishedSample.exchange(next.get());
+        replacedOnLastPublication.store(previous != nullptr);
         if (currentSample != nullptr && currentSample.get() == previous)
             retiredSamples.push_back(std::move(currentSample));
         currentSample = std::move(next);

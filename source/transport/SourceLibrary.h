@@ -51,6 +51,8 @@ public:
     void setAudioActive(const LoadedSample* sample) noexcept { audioActiveSlot.store(sample); }
     void endAudioRead() noexcept { audioReadingSlot.store(nullptr); }
     const LoadedSample* getPublished() const noexcept { return publishedSample.load(); }
+    // Whether the latest publication took the place of a source, rather than of none.
+    bool lastPublicationReplacedASource() const noexcept { return replacedOnLastPublication.load(); }
 
     // Called by a job just before it publishes: false when a newer request or a cancel came since.
     bool isCurrentGeneration(std::uint64_t generation) const noexcept
@@ -82,6 +84,7 @@ private:
     std::shared_ptr<const LoadedSample> currentSample;
     std::vector<std::shared_ptr<const LoadedSample>> retiredSamples;
     std::atomic<const LoadedSample*> publishedSample{nullptr};
+    std::atomic<bool> replacedOnLastPublication{false};
     std::atomic<const LoadedSample*> audioReadingSlot{nullptr};
     std::atomic<const LoadedSample*> audioActiveSlot{nullptr};
 
