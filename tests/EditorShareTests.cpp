@@ -138,6 +138,16 @@ TEST(EditorShare, SourceShareRendersDryThenProcessedWithTheSettingsOfTheRequest)
     EXPECT_EQ(wav.metadata["CMNT"],
               "Sorvane sourceRangeStart=0.000000000; sourceRangeEnd=0.750000000; sourceRangeMode=one-shot");
     EXPECT_EQ(f.editor->getDirectoryStore().get("socialExportDirectory", {}), f.parent);
+
+    // The package is made to be posted: no file in it names this home folder.
+    const auto homePath = f.home.getFolder().getFullPathName();
+    for (const auto& file : package.findChildFiles(juce::File::findFiles, true))
+    {
+        juce::MemoryBlock bytes;
+        ASSERT_TRUE(file.loadFileAsData(bytes));
+        const auto text = bytes.toString();
+        EXPECT_FALSE(text.contains(homePath)) << file.getFileName();
+    }
 }
 
 TEST(EditorShare, FullBeforeAfterOfATwelveSecondSourceReadsTwentyFourSeconds)
