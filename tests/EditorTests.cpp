@@ -11,15 +11,7 @@ using sorvane::test::makeProcessor;
 
 namespace
 {
-juce::Component* findById(juce::Component& root, const juce::String& id)
-{
-    if (root.getComponentID() == id)
-        return &root;
-    for (auto* child : root.getChildren())
-        if (auto* found = findById(*child, id))
-            return found;
-    return nullptr;
-}
+using sorvane::test::findById;
 
 struct EditorFixture
 {
