@@ -272,6 +272,58 @@ TEST(EditorExport, ExportButtonsCancelARunningExportAndTheOverlayCancelsToo)
     }
 }
 
+// Without a capture, a kept window can still be taken away: EXPORT WAV writes its processed half, and
+// CLEAR AUDIO leaves it to export.
+TEST(EditorExport, AKeptWindowIsExportedWhenThereIsNoCapture)
+{
+    CaptureEditorFixture f;
+    auto& s = f.editor->getSourceControls();
+    f.publishSource();
+    f.processor->getSourceTransport().startPlayback();
+    f.runBlocks(20);
+    f.editor->getTresselControls().keepThat.triggerClick();
+    sorvane::test::pumpMessages(5);
+    f.runBlocks(1);
+    f.tick();
+    ASSERT_TRUE(f.processor->hasKeepThat());
+    ASSERT_FALSE(f.processor->getProcessedCapture().isComplete());
+    f.processor->clearLoadedSample();
+    f.tick();
+    ASSERT_TRUE(f.processor->hasKeepThat());
+    EXPECT_TRUE(s.exportWav.isEnabled());
+    EXPECT_TRUE(s.dragWav.isEnabled());
+
+    const auto kept = f.processor->getKeepThat();
+    const auto file = f.home.getFolder().getChildFile("kept.wav");
+    f.editor->exportToChosenFile(file);
+    EXPECT_EQ(f.editor->getStatusMessage(), "OWNED WAV EXPORT JOB STARTED");
+    ASSERT_EQ(f.finishExport(), State::Completed);
+    juce::WavAudioFormat format;
+    std::unique_ptr<juce::AudioFormatReader> reader(
+        format.createReaderFor(file.createInputStream().release(), true));
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(reader->sampleRate, kept.sampleRate);
+    EXPECT_EQ(reader->lengthInSamples, kept.after.getNumSamples());
+    EXPECT_EQ(reader->metadataValues["CMNT"], "Sorvane keepThat bars=" + juce::String(kept.bars));
+    struct
+    {
+        int channels;
+        juce::AudioBuffer<float> audio;
+    } wav{(int)reader->numChannels,
+          juce::AudioBuffer<float>((int)reader->numChannels, (int)reader->lengthInSamples)};
+    ASSERT_TRUE(reader->read(&wav.audio, 0, (int)reader->lengthInSamples, 0, true, true));
+    // The processed half, at one gain throughout: the loudest kept sample sets it.
+    int loudest = 0;
+    for (int i = 0; i < kept.after.getNumSamples(); ++i)
+        if (std::abs(kept.after.getSample(0, i)) > std::abs(kept.after.getSample(0, loudest)))
+            loudest = i;
+    ASSERT_GT(std::abs(kept.after.getSample(0, loudest)), 0.0f);
+    const float gain = wav.audio.getSample(0, loudest) / kept.after.getSample(0, loudest);
+    for (int c = 0; c < wav.channels; ++c)
+        for (int i = 0; i < kept.after.getNumSamples(); i += 97)
+            EXPECT_NEAR(wav.audio.getSample(c, i), gain * kept.after.getSample(c, i), 1e-5f) << c << " " << i;
+}
+
 TEST(EditorExport, WithoutACaptureOrAWritableDestinationNothingStarts)
 {
     CaptureEditorFixture f;

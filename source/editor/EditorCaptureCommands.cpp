@@ -77,7 +77,8 @@ void SorvaneAudioProcessorEditor::requestKeepThat(int bars, const juce::String& 
 //======================================================================================================
 void SorvaneAudioProcessorEditor::chooseAudioExport(bool dragMode)
 {
-    if (!processor.getProcessedCapture().isComplete())
+    // Without a capture, a kept window is what there is to export: its processed half.
+    if (!processor.getProcessedCapture().isComplete() && !processor.hasKeepThat())
     {
         showAlert(juce::MessageBoxIconType::InfoIcon, "No processed capture",
                   "Capture a loop before exporting it.");
@@ -134,21 +135,28 @@ void SorvaneAudioProcessorEditor::startAudioExportJob(const juce::File& file, bo
     exportRunning = true;
 
     auto capture = processor.copyProcessedCapture();
+    auto rate = processor.getProcessedCapture().describe().sampleRate;
+    auto comment = sorvane::captureCommentFor(processor.getProcessedCapture().describe());
+    if (capture.getNumSamples() == 0 && processor.hasKeepThat())
+    {
+        auto kept = processor.getKeepThat();
+        capture = std::move(kept.after);
+        rate = kept.sampleRate;
+        comment = "Sorvane keepThat bars=" + juce::String(kept.bars);
+    }
     if (capture.getNumSamples() == 0)
     {
         exportRunning = false;
         setStatusMessage("CAPTURE IS NOT READY FOR EXPORT");
         return;
     }
-    const auto description = processor.getProcessedCapture().describe();
-    const auto comment = sorvane::captureCommentFor(description);
 
     sorvane::CreatorExportJob::Request request;
     request.kind = dragMode ? sorvane::CreatorExportKind::DragWav : sorvane::CreatorExportKind::ProcessedWav;
     request.destination = file;
     request.destinationIsFolder = false;
     // The job owns its copy, so a new capture may start while it writes.
-    request.work = [audio = std::move(capture), rate = description.sampleRate,
+    request.work = [audio = std::move(capture), rate,
                     comment](const juce::File& target, std::atomic<float>& progress,
                              const std::atomic<bool>& cancel, juce::String& message) mutable
     {
@@ -266,7 +274,7 @@ void SorvaneAudioProcessorEditor::refreshCaptureControls(juce::String& status)
     const bool wavRunning = exportRunning && !exportDragMode && exportJob != nullptr &&
                             exportJob->getKind() == sorvane::CreatorExportKind::ProcessedWav;
     const bool dragRunning = exportRunning && exportDragMode;
-    const bool ready = capture.isComplete() && !capturing && !exportRunning;
+    const bool ready = (capture.isComplete() || processor.hasKeepThat()) && !capturing && !exportRunning;
     setTextIfDifferent(source.exportWav, wavRunning ? "EXPORTING..." : "EXPORT WAV");
     setTextIfDifferent(source.dragWav, dragRunning ? "BUSY" : "DRAG WAV");
     source.exportWav.setEnabled(ready || wavRunning);
