@@ -76,6 +76,9 @@ int run(const juce::File& source)
     if (snapshot.state != (int)sorvane::PreparationState::Published)
         return fail("load did not publish: " + snapshot.message);
 
+    // JUCE counts an output as active once JACK reports it connected, through a message posted to this
+    // loop; on a loaded machine the load can publish before that message arrives.
+    pumpUntil([&] { return device->getActiveOutputChannels().countNumberOfSetBits() >= 2; }, 15000);
     std::cout << "READY " << device->getCurrentSampleRate() << " " << device->getCurrentBufferSizeSamples() << " "
               << device->getActiveOutputChannels().countNumberOfSetBits() << std::endl;
 
