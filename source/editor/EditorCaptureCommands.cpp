@@ -135,8 +135,9 @@ void SorvaneAudioProcessorEditor::startAudioExportJob(const juce::File& file, bo
     exportRunning = true;
 
     auto capture = processor.copyProcessedCapture();
-    auto rate = processor.getProcessedCapture().describe().sampleRate;
-    auto comment = sorvane::captureCommentFor(processor.getProcessedCapture().describe());
+    const auto description = processor.getProcessedCapture().describe();
+    auto rate = description.sampleRate;
+    auto comment = sorvane::captureCommentFor(description);
     if (capture.getNumSamples() == 0 && processor.hasKeepThat())
     {
         auto kept = processor.getKeepThat();
