@@ -313,14 +313,13 @@ TEST(DurableWrites, AKilledWritersTemporaryIsSweptAndNothingElse)
         {
             const auto file = dir.getChildFile(p.name);
             ASSERT_TRUE(file.replaceWithText("left behind"));
-            if (p.old)
+            // Fresh ones clearly after this process started, whatever the file clock's coarseness.
+            const auto when = p.old ? hourAgo : ::time(nullptr) + 60;
+            const struct utimbuf times
             {
-                const struct utimbuf times
-                {
-                    hourAgo, hourAgo
-                };
-                ASSERT_EQ(::utime(file.getFullPathName().toRawUTF8(), &times), 0);
-            }
+                when, when
+            };
+            ASSERT_EQ(::utime(file.getFullPathName().toRawUTF8(), &times), 0);
         }
         // Ours by name but not by owner, or a link: neither is ours to remove.
         const auto foreign = dir.getChildFile(".mix.partial-1111111111111111" + ext);
@@ -373,14 +372,14 @@ TEST(DurableWrites, APresetWriterSweepsOnlyItsOwnStaleTemporaries)
     {
         const auto file = folder.dir.getChildFile(p.name);
         ASSERT_TRUE(file.replaceWithText("left behind"));
-        if (p.old)
+        // A fresh one is dated clearly after this process started: file times come from a coarse
+        // clock, and one written in the process's first milliseconds can read as older.
+        const auto when = p.old ? hourAgo : ::time(nullptr) + 60;
+        const struct utimbuf times
         {
-            const struct utimbuf times
-            {
-                hourAgo, hourAgo
-            };
-            ASSERT_EQ(::utime(file.getFullPathName().toRawUTF8(), &times), 0);
-        }
+            when, when
+        };
+        ASSERT_EQ(::utime(file.getFullPathName().toRawUTF8(), &times), 0);
     }
     juce::String reason;
     ASSERT_TRUE(writeFileAtomically(target, "<preset/>", true, reason)) << reason;
